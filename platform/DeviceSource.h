@@ -1,0 +1,82 @@
+#pragma once
+// A device source lists the HID interfaces attached to this machine and opens them for report
+// I/O. The Win32-shaped services (handles and overlapped reads, device setup, HID class
+// operations) stand on this contract alone; each source is one implementation: hidraw with
+// libudev on Linux, and the simulated devices used by tests and by the tool without hardware.
+//
+// Every report that crosses this contract starts with its report-ID byte, 0 for a device
+// without numbered reports, whatever the underlying node expects.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What device setup knows of one interface without opening it for I/O.
+struct HidInterfaceInfo {
+    std::string path;      // unique among attached interfaces
+    std::uint32_t instance = 0; // device-instance number: stable while attached, new after a re-plug
+
+    bool attributesReadable = true; // false: HidD_GetAttributes fails for this interface
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t versionNumber = 0;
+
+    std::u16string manufacturer; // empty: the device has no such string
+    std::u16string product;
+    std::u16string serialNumber;
+    bool stringsUnterminated = false; // strings are returned without a NUL, filling the buffer
+
+    std::vector<std::uint8_t> reportDescriptor;
+    bool readWriteAllowed = true; // false: only an open without read-write access succeeds
+
+    // Device-registry properties, as device setup reports them.
+    std::u16string deviceDescription;
+    std::vector<std::u16string> hardwareIds; // "HID\VID_3F7C&PID_5A21" form, most specific first
+    std::u16string friendlyName;
+    std::u16string locationInformation;
+    std::u16string enumeratorName;
+    std::u16string service;
+};
+
+// One open of an interface with read-write access.
+class HidConnection {
+public:
+    virtual ~HidConnection() = default;
+
+    // Polls readable while an input report is waiting, and reports POLLHUP or POLLERR once the
+    // device has gone and every report queued before that has been read.
+    virtual int inputFd() const = 0;
+    // Reads one waiting input report (ID byte first) into buffer. Returns its length, or -errno:
+    // -EAGAIN when none is waiting, -ENODEV or -EIO once the device has gone.
+    virtual int readInput(std::uint8_t* buffer, std::size_t size) = 0;
+    // Writes one output report (ID byte first). Returns the bytes written, or -errno.
+    virtual int writeOutput(const std::uint8_t* report, std::size_t size) = 0;
+
+    // Feature and input reports fetched on request, and reports set on request. For the two
+    // getters buffer[0] holds the report ID asked for on entry. Length or -errno.
+    virtual int getFeature(std::uint8_t* buffer, std::size_t size) = 0;
+    virtual int setFeature(const std::uint8_t* report, std::size_t size) = 0;
+    virtual int getInputReport(std::uint8_t* buffer, std::size_t size) = 0;
+    virtual int setOutputReport(const std::uint8_t* report, std::size_t size) = 0;
+};
+
+class DeviceSource {
+public:
+    virtual ~DeviceSource() = default;
+
+    // The interfaces attached now; an empty list when there are none.
+    virtual std::vector<HidInterfaceInfo> enumerate() = 0;
+    // Opens an interface for report I/O; on failure returns null and sets *error to an errno
+    // value (EACCES when read-write access is denied, ENOENT or ENODEV when it is gone).
+    virtual std::unique_ptr<HidConnection> open(const std::string& path, int* error) = 0;
+};
+
+// The source of this process, chosen once from TARVEX_HID_PLATFORM.
+DeviceSource& deviceSource();
+
+} // namespace platform

