@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,12 +72,16 @@ public:
 
     // The interfaces attached now; an empty list when there are none.
     virtual std::vector<HidInterfaceInfo> enumerate() = 0;
+    // The attached interface with this path, if any.
+    virtual std::optional<HidInterfaceInfo> find(const std::string& path);
     // Opens an interface for report I/O; on failure returns null and sets *error to an errno
     // value (EACCES when read-write access is denied, ENOENT or ENODEV when it is gone).
     virtual std::unique_ptr<HidConnection> open(const std::string& path, int* error) = 0;
 };
 
-// The source of this process, chosen once from TARVEX_HID_PLATFORM.
+// The source of this process. The tool installs one at start-up, chosen from
+// TARVEX_HID_PLATFORM; tests install their own. Until one is installed, nothing is attached.
 DeviceSource& deviceSource();
+void installDeviceSource(std::unique_ptr<DeviceSource> source);
 
 } // namespace platform
