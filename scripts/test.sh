@@ -17,3 +17,7 @@ run_build() {
 }
 
 run_build build-test -DCMAKE_BUILD_TYPE=Debug
+run_build build-test-asan -DCMAKE_BUILD_TYPE=Debug -DTARVEX_BUILD_UI=OFF \
+    -DTARVEX_SANITIZE=address,undefined
+TSAN_OPTIONS="halt_on_error=1" run_build build-test-tsan -DCMAKE_BUILD_TYPE=Debug \
+    -DTARVEX_BUILD_UI=OFF -DTARVEX_SANITIZE=thread

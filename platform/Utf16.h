@@ -1,0 +1,13 @@
+#pragma once
+// Device paths cross the Win32-shaped API as UTF-16 and the device sources as UTF-8.
+
+#include "WinTypes.h"
+
+#include <string>
+
+namespace platform {
+
+// Up to the terminating NUL. Unpaired surrogates become U+FFFD.
+std::string utf8FromUtf16(LPCWSTR text);
+
+} // namespace platform
