@@ -1,0 +1,25 @@
+#include "Settings.h"
+
+#include "platform/Convert.h"
+#include "platform/IniReader.h"
+
+std::string SettingsFilePath(const std::string& executablePath) {
+    const auto nameStart = executablePath.find_last_of('/') + 1; // 0 when there is no folder
+    const auto dot = executablePath.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && dot > nameStart;
+    return executablePath.substr(0, hasExtension ? dot : executablePath.size()) + ".ini";
+}
+
+bool ReadFactoryMode(const std::string& settingsPath) {
+    const auto value = ReadPrivateProfileString(settingsPath, "MODE", "Factory");
+    if (!value)
+        return false;
+    std::string text = *value;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        text = "$" + text.substr(2);
+    try {
+        return StrToInt(text) != 0;
+    } catch (const EConvertError&) {
+        return false;
+    }
+}

@@ -1,0 +1,139 @@
+#pragma once
+// The tool's one window: the "Configure" page with the locator's configuration rows, the
+// "Terminal" page, the connection strip and the status bar. Handlers keep the names under
+// which the rest of the tool knows them; window-free logic lives in locator/.
+
+#include "locator/LocatorReport.h"
+#include "platform/Dialogs.h"
+
+#include <QChar>
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class QMenu;
+class THidDevice;
+
+// One accepted device of the last enumeration: USB identifiers and the name shown in the menu.
+struct THIDSettings {
+    int VID = 0;
+    int PID = 0;
+    std::string DeviceName;
+};
+
+class TFormMain : public QWidget {
+    Q_OBJECT
+
+public:
+    // The window asks and tells the user only through `dialogs`, which must outlive it.
+    explicit TFormMain(TDialogs& dialogs, QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    void EnableDisableLocatorControls(bool val);
+    // Fills Data[1..16] from the controls; raises EConvertError at the first control whose
+    // text is not an integer of its base.
+    void SetHidDataFromUI(TReport& HidData);
+    void SetHidDataFromDefault(TReport& HidData);
+    void InitHidData(std::uint8_t (&Data)[64]);
+
+    bool FactoryMode() const { return FFactoryMode; }
+    const QString& WorkingDir() const { return FWorkingDir; }
+    QString StatusText(int panel) const;
+
+    // Key filters: Key becomes character 0 when the key is to be discarded.
+    void edtLocationIDKeyPress(QObject* Sender, QChar& Key);
+    void HexKeyPress(QObject* Sender, QChar& Key);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery(bool& CanClose);
+    void FormDestroy();
+    void btnCloseClick();
+    void edtLocationIDExit();
+    void SpeedButton1Click();
+
+    TLocatorControls ReadLocatorControls() const;
+
+    void centreOnScreen();
+    void buildWindow();
+    void buildConfigurePage();
+    void buildTerminalPage();
+    void wireHandlers();
+    void setTabOrder();
+    QFrame* addRow(const char* panelName, const char* colour, const char* labelName,
+                   const char* caption, QWidget* control, int controlTop, int labelTop);
+
+    TDialogs& FDialogs;
+    bool FShown = false;
+    bool FFactoryMode = false;
+    QString FWorkingDir;
+
+public:
+    // Connection state. The device controller (HidControl) is created with the window once
+    // the HID layer is in place; until then nothing is ever connected.
+    THidDevice* HIDDevice = nullptr;
+    int ConnectionTimerCount = 0;
+    int UnknownEnumeratedIdx = 0;
+    int VID = 0;
+    int PID = 0;
+    QString DeviceName;
+    struct HIDSettingsEntry {
+        QString Text;
+        std::unique_ptr<THIDSettings> Settings;
+    };
+    std::unique_ptr<std::vector<HIDSettingsEntry>> HIDSettingsList;
+
+    // Controls, named as the rest of the tool and the tests know them.
+    QFrame* Panel3;
+    QPushButton* btnConnect;
+    QPushButton* btnClose;
+    QTabWidget* pcMain;
+    QWidget* tsOne;
+    QWidget* tsTwo;
+    QStatusBar* sbMain;
+    QLabel* sbMainPanels[2];
+
+    QFrame *Panel1, *Panel2, *Panel6, *Panel8, *Panel9, *Panel13, *Panel14, *Panel10, *Panel11,
+        *Panel12, *Panel15, *pnlLowBatFreeForm, *Panel16, *pnl1x, *pnl2x, *Panel17;
+    QComboBox *cbxOEM1, *cbxOEM2, *cbxCustMsgCounts, *cbxCustMsgPeriod, *cbxEnableCustMsgAntenna,
+        *cbxCustMsgPower, *cbxLocationStatus, *cbxLocationStatusPolling,
+        *cbxLocationStatusMsgCounts, *cbxTransmitLowBatFFM, *cbxLowBatFreeMsg, *cbxFrequency;
+    QLineEdit *edtLocationID, *edtExt1, *edtExt2;
+    QPushButton *btnReset, *btnSet;
+
+    QFrame* Panel5;
+    QPushButton *btnClear, *btnSave;
+    QPlainTextEdit* Memo1;
+    QTabWidget* pcDataType;
+    QWidget *TabSheet1, *TabSheet2;
+    QFrame* Panel4;
+    QPushButton* btnSend;
+    QLineEdit* Edit[8]; // Edit1 to Edit8
+    QToolButton* SpeedButton1;
+    QPushButton* btnSendASCII;
+    QLineEdit* edtAscii;
+    QToolButton* SpeedButton2;
+
+    QTimer* ConnectTimer;
+    QMenu* PopupMenu1;
+};
