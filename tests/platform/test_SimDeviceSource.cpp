@@ -1,0 +1,163 @@
+#include "DeviceTestSupport.h"
+
+#include <cerrno>
+
+namespace platform {
+namespace {
+
+Report locatorCommand(std::uint8_t command, std::uint8_t fill = 0) {
+    Report report(SimLocatorReportLength, fill);
+    report[0] = 0;
+    report[1] = command;
+    return report;
+}
+
+Report readReport(HidConnection& connection) {
+    EXPECT_TRUE(waitForEvents(connection.inputFd()) & POLLIN);
+    Report report(SimLocatorReportLength + 8);
+    const int length = connection.readInput(report.data(), report.size());
+    report.resize(length > 0 ? length : 0);
+    return report;
+}
+
+class SimLocatorTest : public SimSourceTest {
+protected:
+    void SetUp() override {
+        SimSourceTest::SetUp();
+        path = sim->plug(makeSimLocator());
+        int error = 0;
+        connection = sim->open(path, &error);
+        ASSERT_NE(connection, nullptr) << error;
+    }
+    std::string path;
+    std::unique_ptr<HidConnection> connection;
+};
+
+TEST_F(SimLocatorTest, ReadCommandAnswersFactoryConfigurationPaddedWithFF) {
+    ASSERT_EQ(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 65);
+    const Report answer = readReport(*connection);
+    ASSERT_EQ(answer.size(), SimLocatorReportLength);
+    EXPECT_EQ(answer[0], 0);
+    EXPECT_EQ(answer[1], 0x52);
+    EXPECT_TRUE(std::equal(SimLocatorFactoryConfiguration.begin(),
+                           SimLocatorFactoryConfiguration.end(), answer.begin() + 2));
+    for (std::size_t i = 18; i < answer.size(); ++i) {
+        EXPECT_EQ(answer[i], 0xFF) << i;
+    }
+}
+
+TEST_F(SimLocatorTest, WriteCommandStoresBeforeAnsweringAndLaterReadsSeeIt) {
+    Report write = locatorCommand(0x57);
+    for (int i = 0; i < 16; ++i) {
+        write[2 + i] = static_cast<std::uint8_t>(0xA0 + i);
+    }
+    ASSERT_GT(connection->writeOutput(write.data(), write.size()), 0);
+    const Report echoed = readReport(*connection);
+    ASSERT_EQ(echoed.size(), SimLocatorReportLength);
+    EXPECT_EQ(echoed[1], 0x57);
+    EXPECT_TRUE(std::equal(write.begin() + 2, write.begin() + 18, echoed.begin() + 2));
+
+    ASSERT_GT(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 0);
+    const Report read = readReport(*connection);
+    EXPECT_TRUE(std::equal(write.begin() + 2, write.begin() + 18, read.begin() + 2));
+}
+
+TEST_F(SimLocatorTest, OtherCommandsAreSeenButNotAnswered) {
+    Report seen;
+    sim->setOutputObserver(path, [&](const Report& output) { seen = output; });
+    const Report other = locatorCommand(0x33, 0x5A);
+    ASSERT_GT(connection->writeOutput(other.data(), other.size()), 0);
+    EXPECT_EQ(seen, other);
+    EXPECT_EQ(waitForEvents(connection->inputFd(), std::chrono::milliseconds(50)), 0);
+}
+
+TEST_F(SimLocatorTest, AnswersReachEveryOpenConnection) {
+    int error = 0;
+    auto second = sim->open(path, &error);
+    ASSERT_NE(second, nullptr);
+    ASSERT_GT(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 0);
+    EXPECT_EQ(readReport(*connection).size(), SimLocatorReportLength);
+    EXPECT_EQ(readReport(*second).size(), SimLocatorReportLength);
+}
+
+TEST_F(SimLocatorTest, DroppedAnswersNeverArrive) {
+    sim->setDropAnswers(path, true);
+    int seen = 0;
+    sim->setOutputObserver(path, [&](const Report&) { ++seen; });
+    ASSERT_GT(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 0);
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(waitForEvents(connection->inputFd(), std::chrono::milliseconds(50)), 0);
+}
+
+TEST_F(SimLocatorTest, DelayedAnswerArrivesLaterWithoutHoldingTheWriter) {
+    sim->setAnswerDelay(path, std::chrono::seconds(2));
+    ASSERT_GT(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 0);
+    // The writer is back long before the answer: nothing is waiting yet.
+    EXPECT_EQ(waitForEvents(connection->inputFd(), std::chrono::milliseconds(0)), 0);
+    EXPECT_EQ(readReport(*connection)[1], 0x52);
+}
+
+TEST_F(SimLocatorTest, UnplugHandsOutQueuedReportsThenHangsUp) {
+    sim->injectInput(path, locatorCommand(0x01));
+    sim->injectInput(path, locatorCommand(0x02));
+    ASSERT_TRUE(sim->unplug(path));
+    EXPECT_EQ(readReport(*connection)[1], 0x01);
+    EXPECT_EQ(readReport(*connection)[1], 0x02);
+    EXPECT_TRUE(waitForEvents(connection->inputFd()) & POLLHUP);
+    std::uint8_t buffer[80];
+    EXPECT_EQ(connection->readInput(buffer, sizeof buffer), -ENODEV);
+    EXPECT_EQ(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength),
+              -ENODEV);
+    EXPECT_FALSE(sim->unplug(path));
+}
+
+TEST_F(SimSourceTest, InstanceNumbersStayWhileAttachedAndChangeAfterReplug) {
+    const std::string first = sim->plug(makeSimLocator());
+    const auto before = sim->find(first);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(sim->find(first)->instance, before->instance);
+    sim->unplug(first);
+    EXPECT_FALSE(sim->find(first));
+    const std::string again = sim->plug(makeSimLocator());
+    EXPECT_NE(again, first);
+    EXPECT_NE(sim->find(again)->instance, before->instance);
+}
+
+TEST_F(SimSourceTest, DeniedReadWriteAndVanishedDevicesRefuseToOpen) {
+    const std::string path = sim->plug(makeSimKeyboard());
+    sim->setReadWriteAllowed(path, false);
+    int error = 0;
+    EXPECT_EQ(sim->open(path, &error), nullptr);
+    EXPECT_EQ(error, EACCES);
+    EXPECT_EQ(sim->open("no such path", &error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST_F(SimSourceTest, FeatureReportsAreStoredByReportIdAndUnknownOnesStall) {
+    const std::string path = sim->plug(makeSimMouse());
+    int error = 0;
+    auto connection = sim->open(path, &error);
+    ASSERT_NE(connection, nullptr);
+    const std::uint8_t feature[] = {0x03, 0x11, 0x22};
+    EXPECT_EQ(connection->setFeature(feature, sizeof feature), 3);
+    std::uint8_t buffer[8] = {0x03};
+    EXPECT_EQ(connection->getFeature(buffer, sizeof buffer), 3);
+    EXPECT_EQ(buffer[2], 0x22);
+    buffer[0] = 0x04;
+    EXPECT_EQ(connection->getFeature(buffer, sizeof buffer), -EPIPE);
+}
+
+TEST(BuiltInSimulation, OffersOneLocatorKeyboardAndMouse) {
+    auto source = makeBuiltInSimulation();
+    const auto devices = source->enumerate();
+    ASSERT_EQ(devices.size(), 3u);
+    int locators = 0;
+    for (const auto& device : devices) {
+        locators +=
+            device.vendorId == SimLocatorVendorId && device.productId == SimLocatorProductId;
+    }
+    EXPECT_EQ(locators, 1);
+}
+
+} // namespace
+} // namespace platform
