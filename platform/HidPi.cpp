@@ -56,6 +56,10 @@ void fillCaps(HIDP_VALUE_CAPS& caps, const ReportField& field, const ParsedDescr
     caps.PhysicalMax = field.physicalMax;
 }
 
+bool sharesArrayItem(const ReportField& a, const ReportField& b) {
+    return a.reportType == b.reportType && a.reportId == b.reportId && a.bitOffset == b.bitOffset;
+}
+
 struct CapsFilter {
     HIDP_REPORT_TYPE reportType;
     bool buttons;
@@ -200,15 +204,21 @@ ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
     if (descriptor == nullptr || !isReportType(ReportType))
         return 0;
     ULONG length = 0;
+    const ReportField* lastArray = nullptr;
     for (const ReportField& field : descriptor->fields) {
         if (field.isPadding || !field.isButton || field.reportType != ReportType ||
             (UsagePage != 0 && field.usagePage != UsagePage))
             continue;
-        // An array reports at most one usage per place; aliases name a button already counted.
-        if (field.isArray())
-            length += field.reportCount;
-        else if (!field.isAlias)
+        // An array reports at most one usage per place, however many entries name its usages;
+        // the entries of one item lie next to each other and share its bits. Aliases name a
+        // button already counted.
+        if (field.isArray()) {
+            if (lastArray == nullptr || !sharesArrayItem(*lastArray, field))
+                length += field.reportCount;
+            lastArray = &field;
+        } else if (!field.isAlias) {
             length += static_cast<ULONG>(field.usageMax - field.usageMin) + 1;
+        }
     }
     return length;
 }

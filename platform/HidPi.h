@@ -158,6 +158,7 @@ static_assert(sizeof(HIDP_BUTTON_CAPS) == 72);
 static_assert(sizeof(HIDP_VALUE_CAPS) == 72);
 static_assert(sizeof(HIDP_DATA) == 8);
 static_assert(sizeof(USAGE_AND_PAGE) == 4);
+static_assert(sizeof(HIDP_LINK_COLLECTION_NODE) == 16 + sizeof(PVOID));
 
 // Status codes: severity in bits 28..31, the HID facility (0x11) in bits 16..27.
 constexpr NTSTATUS HidpErrorCode(std::uint32_t severity, std::uint32_t code) {
@@ -235,5 +236,11 @@ ULONG HidP_MaxDataListLength(HIDP_REPORT_TYPE ReportType, PHIDP_PREPARSED_DATA P
 // invalid preparsed data or report type.
 ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                               PHIDP_PREPARSED_DATA PreparsedData);
+
+// Buttons are usages by another name; callers written for either name get the same count.
+inline ULONG HidP_MaxButtonListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
+                                      PHIDP_PREPARSED_DATA PreparsedData) {
+    return HidP_MaxUsageListLength(ReportType, UsagePage, PreparsedData);
+}
 
 } // namespace platform

@@ -498,7 +498,7 @@ std::vector<PendingField> Parser::variableFields(const std::vector<ResolvedUsage
             field.usageMax = static_cast<USAGE>(std::min<std::uint32_t>(
                 usages[j].max, static_cast<std::uint32_t>(usages[j].min) + fields - 1));
             field.isRange = usages[j].isRange;
-            field.isAlias = j + 1 < end;
+            field.isAlias = j > i;
             pending.push_back({field, slot});
         }
         bitOffset += fields * base.bitSize;
@@ -521,8 +521,8 @@ std::vector<PendingField> Parser::arrayFields(const std::vector<ResolvedUsage>& 
         field.usageMin = usages[i].min;
         field.usageMax = usages[i].max;
         field.isRange = usages[i].isRange;
-        field.isAlias = usages[i].aliasSet >= 0 && i + 1 < usages.size() &&
-                        usages[i + 1].aliasSet == usages[i].aliasSet;
+        field.isAlias =
+            usages[i].aliasSet >= 0 && i > 0 && usages[i - 1].aliasSet == usages[i].aliasSet;
         field.arrayIndexBase = static_cast<std::uint16_t>(indexBase);
         indexBase += usages[i].span();
         pending.push_back({field, i});
@@ -531,7 +531,9 @@ std::vector<PendingField> Parser::arrayFields(const std::vector<ResolvedUsage>& 
 }
 
 // Fields of one main item enter the table last usage first, and take data indices in that
-// order; aliases of one control share theirs.
+// order; aliases of one control share theirs. Within a set of aliases every capability but the
+// last is an alias of the one after it, so the first usage declared, the preferred one, ends
+// the set as the one that is not an alias.
 bool Parser::appendWithDataIndices(std::vector<PendingField> pending, HIDP_REPORT_TYPE type) {
     if (result_.fields.size() + pending.size() > kMaxFields)
         return false;

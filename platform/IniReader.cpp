@@ -39,11 +39,11 @@ bool isReadableProfile(const std::string& path) {
     return !error && size <= kMaxProfileFileSize;
 }
 
-// Reads the next line into `line`, at most kMaxProfileLineLength characters; the rest of a
-// longer line is skipped and the line reported as overlong. False at the end of the file or
-// at a NUL byte, which marks the file as binary.
 enum class LineResult { Line, Overlong, End, Binary };
 
+// Reads the next line into `line`, at most kMaxProfileLineLength characters; the rest of a
+// longer line is skipped and the line reported as overlong. A NUL byte marks the file as
+// binary.
 LineResult nextLine(std::istream& in, std::string& line) {
     line.clear();
     bool overlong = false;

@@ -17,7 +17,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -85,20 +84,21 @@ const QStringList kFrequencies{"915 FHSS",    "915 Single", "920 Single",   "FHS
                                "FHSS (NZ)",   "869 Single", "FHSS (CHINA)", "870 (Single)",
                                "FHSS (PHIL)", "FHSS (INDO)"};
 
-// The character a key press types, as a key filter sees it; null when the key types none
-// (arrows, Delete, function keys), which no filter looks at.
+// The character a key press types, as a key filter sees it; null when the key types none that
+// reaches an edit box's filter: arrows, Delete, function keys, and Tab, which moves the focus
+// before any filter could see it.
 QChar typedCharacter(const QKeyEvent* event) {
-    if (event->key() == Qt::Key_Backspace)
+    const int key = event->key();
+    if (key == Qt::Key_Backspace)
         return kBackspace;
-    if (event->modifiers() & Qt::ControlModifier) {
-        if (event->key() >= Qt::Key_A && event->key() <= Qt::Key_Z)
-            return QChar(event->key() - Qt::Key_A + 1);
-        return {};
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
         return QChar(13);
+    if (event->modifiers() & Qt::ControlModifier)
+        return key >= Qt::Key_A && key <= Qt::Key_Z ? QChar(key - Qt::Key_A + 1) : QChar();
     const QString text = event->text();
-    return text.isEmpty() ? QChar() : text.at(0);
+    if (text.isEmpty() || text.at(0) < QChar(' ') || text.at(0) == QChar(0x7F))
+        return {};
+    return text.at(0);
 }
 
 } // namespace
@@ -108,10 +108,15 @@ static void initIconResources() {
     Q_INIT_RESOURCE(icons);
 }
 
-TFormMain::TFormMain(TDialogs& dialogs, QWidget* parent) : QWidget(parent), FDialogs(dialogs) {
+TFormMain::TFormMain(TDialogs& dialogs, const QString& executablePath, QWidget* parent)
+    : QWidget(parent), FDialogs(dialogs),
+      FExecutablePath(executablePath.isEmpty() ? QCoreApplication::applicationFilePath()
+                                               : executablePath) {
     setObjectName("FormMain");
     initIconResources();
     buildWindow();
+    // The device controller (HidControl) is created here, with its three events wired, once
+    // the HID layer exists; until then no device is ever connected.
     wireHandlers();
     FormCreate();
 }
@@ -153,8 +158,9 @@ void TFormMain::buildWindow() {
         sbMainPanels[panel]->setObjectName(QString("sbMainPanel%1").arg(panel));
         sbMainPanels[panel]->setFixedWidth(widths[panel]);
         sbMainPanels[panel]->setAlignment(alignments[panel]);
-        sbMainPanels[panel]->setFrameShape(QFrame::Panel);
-        sbMainPanels[panel]->setFrameShadow(QFrame::Sunken);
+        // The bar leaves its panels 14 pixels: a frame would cut the text, so a line
+        // at the right edge separates them instead.
+        sbMainPanels[panel]->setStyleSheet("QLabel { border-right: 1px solid palette(dark); }");
         sbMain->addWidget(sbMainPanels[panel]);
     }
 
@@ -322,9 +328,6 @@ void TFormMain::buildTerminalPage() {
 
 void TFormMain::wireHandlers() {
     connect(btnClose, &QPushButton::clicked, this, &TFormMain::btnCloseClick);
-    // "Close" is the window's cancel button: Esc anywhere in the window presses it.
-    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(escape, &QShortcut::activated, btnClose, &QPushButton::click);
     connect(SpeedButton1, &QToolButton::clicked, this, &TFormMain::SpeedButton1Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &TFormMain::SpeedButton1Click);
     edtLocationID->installEventFilter(this);
@@ -382,9 +385,8 @@ void TFormMain::FormCreate() {
     btnSend->setEnabled(false);
     EnableDisableLocatorControls(false);
     FFactoryMode = false;
-    const QString executable = QCoreApplication::applicationFilePath();
-    FWorkingDir = QFileInfo(executable).absolutePath() + QDir::separator();
-    FFactoryMode = ReadFactoryMode(SettingsFilePath(executable.toStdString()));
+    FWorkingDir = QFileInfo(FExecutablePath).absolutePath() + QDir::separator();
+    FFactoryMode = ReadFactoryMode(SettingsFilePath(FExecutablePath.toStdString()));
     HIDDevice = nullptr;
     HIDSettingsList = std::make_unique<std::vector<HIDSettingsEntry>>();
     SpeedButton1->click();
@@ -425,6 +427,14 @@ void TFormMain::FormShow() {
     }
 }
 
+// "Close" is the window's cancel button: an Esc that no control wanted presses it.
+void TFormMain::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier)
+        btnClose->click();
+    else
+        QWidget::keyPressEvent(event);
+}
+
 void TFormMain::closeEvent(QCloseEvent* event) {
     bool canClose = true;
     FormCloseQuery(canClose);
@@ -445,8 +455,11 @@ void TFormMain::FormDestroy() {
     HIDDevice = nullptr;
 }
 
+// Queues the request to end the event loop, behind whatever is already posted. Closing the
+// window is not asked for on this path; the window goes when the process ends.
 void TFormMain::btnCloseClick() {
-    QCoreApplication::quit();
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 QString TFormMain::StatusText(int panel) const {

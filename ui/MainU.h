@@ -39,8 +39,11 @@ class TFormMain : public QWidget {
     Q_OBJECT
 
 public:
-    // The window asks and tells the user only through `dialogs`, which must outlive it.
-    explicit TFormMain(TDialogs& dialogs, QWidget* parent = nullptr);
+    // The window asks and tells the user only through `dialogs`, which must outlive it. Its
+    // settings file and working folder are those of `executablePath`, by default the running
+    // executable's.
+    explicit TFormMain(TDialogs& dialogs, const QString& executablePath = {},
+                       QWidget* parent = nullptr);
     ~TFormMain() override;
 
     void EnableDisableLocatorControls(bool val);
@@ -61,6 +64,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -84,6 +88,7 @@ private:
                    const char* caption, QWidget* control, int controlTop, int labelTop);
 
     TDialogs& FDialogs;
+    QString FExecutablePath;
     bool FShown = false;
     bool FFactoryMode = false;
     QString FWorkingDir;

@@ -4,8 +4,11 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+// A plain box: no icon, only OK, titled with the application's name.
 void TQtDialogs::ShowMessage(const std::string& text) {
-    QMessageBox::information(FOwner, QApplication::applicationName(), QString::fromStdString(text));
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(),
+                    QString::fromStdString(text), QMessageBox::Ok, FOwner);
+    box.exec();
 }
 
 TDialogs::Answer TQtDialogs::AskYesNo(const std::string& text) {

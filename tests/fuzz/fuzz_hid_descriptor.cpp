@@ -14,7 +14,8 @@ void require(bool condition) {
         std::abort();
 }
 
-// Every field lies inside its report, and every link points inside the node table.
+// Every field lies inside its report, its data indices inside its report type's count, and every
+// link points inside the node table.
 void checkInvariants(const platform::ParsedDescriptor& descriptor, const HIDP_CAPS& caps) {
     const USHORT lengths[] = {caps.InputReportByteLength, caps.OutputReportByteLength,
                               caps.FeatureReportByteLength};
@@ -24,6 +25,8 @@ void checkInvariants(const platform::ParsedDescriptor& descriptor, const HIDP_CA
         require(field.bitOffset >= 8 && end <= std::uint64_t{lengths[field.reportType]} * 8);
         require(field.linkCollection < descriptor.collections.size());
         require(field.usageMin <= field.usageMax && field.dataIndexMin <= field.dataIndexMax);
+        require(field.isPadding ||
+                field.dataIndexMax < descriptor.layouts[field.reportType].dataIndices);
     }
     for (const platform::LinkCollection& node : descriptor.collections) {
         require(node.parent < descriptor.collections.size());

@@ -358,6 +358,8 @@ TEST(HidReportDescriptorSemantics, UsageRangeLongerThanTheFieldsIsCut) {
     EXPECT_EQ(capsOf(data).NumberInputDataIndices, 4);
 }
 
+// Each capability of an alias set but the last is an alias of the one after it; the preferred
+// usage, declared first, comes last.
 TEST(HidReportDescriptorSemantics, DelimitedUsagesAreAliasesSharingADataIndex) {
     const Preparsed data = parse(inCollection(
         {0xA9, 0x01, 0x09, 0x30, 0x09, 0x33, 0xA9, 0x00, 0x75, 0x08, 0x95, 0x01, 0x81, 0x02}));
@@ -365,12 +367,70 @@ TEST(HidReportDescriptorSemantics, DelimitedUsagesAreAliasesSharingADataIndex) {
     const std::vector<HIDP_VALUE_CAPS> values = valueCapsOf(data, HidP_Input);
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values[0].NotRange.Usage, 0x33);
-    EXPECT_FALSE(values[0].IsAlias);
+    EXPECT_TRUE(values[0].IsAlias);
     EXPECT_EQ(values[1].NotRange.Usage, 0x30);
-    EXPECT_TRUE(values[1].IsAlias);
+    EXPECT_FALSE(values[1].IsAlias);
     EXPECT_EQ(values[0].NotRange.DataIndex, values[1].NotRange.DataIndex);
     EXPECT_EQ(capsOf(data).NumberInputDataIndices, 1);
     EXPECT_EQ(capsOf(data).InputReportByteLength, 2);
+    // The alias names the same button, so the usage list needs no extra place for it.
+    const Preparsed buttons =
+        parse(inCollection({0x05, 0x09, 0xA9, 0x01, 0x09, 0x01, 0x09, 0x02, 0xA9, 0x00,
+                            0x75, 0x01, 0x95, 0x01, 0x81, 0x02, 0x95, 0x07, 0x81, 0x01}));
+    ASSERT_TRUE(buttons);
+    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x09, buttons.get()), 1u);
+    const std::vector<HIDP_BUTTON_CAPS> caps = buttonCapsOf(buttons, HidP_Input);
+    ASSERT_EQ(caps.size(), 2u);
+    EXPECT_TRUE(caps[0].IsAlias);
+    EXPECT_FALSE(caps[1].IsAlias);
+    EXPECT_EQ(caps[1].NotRange.Usage, 1);
+}
+
+TEST(HidReportDescriptorSemantics, DelimitedCollectionUsagesBecomeAliasNodes) {
+    // Collection opened with Pointer and Mouse as alternatives, holding one child.
+    const Preparsed data = parse(inCollection({0xA9, 0x01, 0x09, 0x01, 0x09, 0x02, 0xA9, 0x00, 0xA1,
+                                               0x00, 0x09, 0x30, 0xA1, 0x02, 0xC0, 0xC0}));
+    ASSERT_TRUE(data);
+    const std::vector<HIDP_LINK_COLLECTION_NODE> nodes = nodesOf(data);
+    ASSERT_EQ(nodes.size(), 4u);
+    EXPECT_EQ(nodes[0].NumberOfChildren, 2);
+    EXPECT_EQ(nodes[1].LinkUsage, 0x01);
+    EXPECT_EQ(nodes[1].IsAlias, 1u);
+    EXPECT_EQ(nodes[2].LinkUsage, 0x02);
+    EXPECT_EQ(nodes[2].IsAlias, 0u);
+    EXPECT_EQ(nodes[2].NumberOfChildren, 1);
+    EXPECT_EQ(nodes[2].FirstChild, 3);
+    EXPECT_EQ(nodes[3].Parent, 2);
+    EXPECT_EQ(nodes[3].LinkUsage, 0x30);
+}
+
+// An array with a single usage and a usage range: one capability per entry, last entry first,
+// all on the same bits; a selector counts through the entries in declaration order.
+TEST(HidReportDescriptorSemantics, ArrayEntriesShareTheItemsBits) {
+    const Preparsed data =
+        parse(inCollection({0x05, 0x0C, 0x09, 0xE2, 0x19, 0xE9, 0x29, 0xEA, 0x15, 0x01, 0x25, 0x03,
+                            0x75, 0x08, 0x95, 0x02, 0x81, 0x00}));
+    ASSERT_TRUE(data);
+    const std::vector<HIDP_BUTTON_CAPS> caps = buttonCapsOf(data, HidP_Input);
+    ASSERT_EQ(caps.size(), 2u);
+    EXPECT_TRUE(caps[0].IsRange);
+    EXPECT_EQ(caps[0].Range.UsageMin, 0xE9);
+    EXPECT_EQ(caps[0].Range.DataIndexMin, 0);
+    EXPECT_EQ(caps[0].Range.DataIndexMax, 1);
+    EXPECT_FALSE(caps[1].IsRange);
+    EXPECT_EQ(caps[1].NotRange.Usage, 0xE2);
+    EXPECT_EQ(caps[1].NotRange.DataIndex, 2);
+    EXPECT_EQ(capsOf(data).InputReportByteLength, 3);
+    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x0C, data.get()), 2u); // two places
+
+    const platform::ParsedDescriptor* descriptor = platform::DescriptorOf(data.get());
+    ASSERT_EQ(descriptor->fields.size(), 2u);
+    for (const platform::ReportField& field : descriptor->fields) {
+        EXPECT_EQ(field.bitOffset, 8u);
+        EXPECT_EQ(field.reportCount, 2);
+    }
+    EXPECT_EQ(descriptor->fields[0].arrayIndexBase, 1);
+    EXPECT_EQ(descriptor->fields[1].arrayIndexBase, 0);
 }
 
 TEST(HidReportDescriptorSemantics, StringAndDesignatorRangesReachTheCaps) {

@@ -1,0 +1,44 @@
+#include "app/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+TEST(SettingsFilePath, IsTheExecutableNameWithIniForItsLastExtension) {
+    EXPECT_EQ(SettingsFilePath("/opt/tarvex/Tarvex.exe"), "/opt/tarvex/Tarvex.ini");
+    EXPECT_EQ(SettingsFilePath("/opt/tarvex/a.b.exe"), "/opt/tarvex/a.b.ini");
+    EXPECT_EQ(SettingsFilePath("/opt/tarvex/tarvex"), "/opt/tarvex/tarvex.ini");
+    EXPECT_EQ(SettingsFilePath("/opt/tarvex/Probe.exe"), "/opt/tarvex/Probe.ini");
+    EXPECT_EQ(SettingsFilePath("/opt/v1.2/tarvex"), "/opt/v1.2/tarvex.ini"); // dot in a folder
+}
+
+TEST(ReadFactoryMode, FollowsTheValueRules) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("tarvex-mode-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "tarvex.ini").string();
+
+    EXPECT_FALSE(ReadFactoryMode(path)); // no file
+
+    struct Case {
+        const char* value;
+        bool factory;
+    };
+    const Case cases[] = {{"1", true},     {"2", true},    {"-1", true}, {"0x1", true},
+                          {"$1", true},    {"0X10", true}, {"0", false}, {"0x0", false},
+                          {"true", false}, {"yes", false}, {"", false},  {"0x", false},
+                          {"1x", false},   {"$", false}};
+    for (const auto& c : cases) {
+        std::ofstream(path) << "[MODE]\nFactory=" << c.value << "\n";
+        EXPECT_EQ(ReadFactoryMode(path), c.factory) << "Factory=" << c.value;
+    }
+    std::ofstream(path) << "[Mode]\nFACTORY=1\n";
+    EXPECT_TRUE(ReadFactoryMode(path));
+    std::ofstream(path) << "[SETTINGS]\nFactory=1\n";
+    EXPECT_FALSE(ReadFactoryMode(path));
+
+    std::filesystem::remove_all(dir);
+}
