@@ -105,6 +105,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 
 #include "hid/Hid.h"
+#include "platform/AlertableWait.h"
 #include "platform/Exception.h"
 #include "platform/Messages.h"
 #include "platform/Thread.h"
@@ -115,6 +116,7 @@ private:
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -313,7 +315,8 @@ private:
 // the device's OnData handler on the UI thread, waiting until the handler returns. When a read
 // cannot be started, the error code goes to OnDataError once per wait slice. An exception
 // raised by a handler ends the reader; it is kept in FatalException, never raised into the UI
-// thread. Terminate is noticed at the end of the current wait slice.
+// thread. Terminate cuts the reader's current wait short, so a stop does not wait for the end
+// of a wait slice.
 class THidDeviceReadThread final : public TThread {
 public:
     // Refused: raises EControllerError. Readers come from their device.
@@ -326,6 +329,7 @@ public:
 
 protected:
     void Execute() override;
+    void TerminatedSet() override;
 
 private:
     explicit THidDeviceReadThread(THidDevice* Dev);
@@ -342,6 +346,9 @@ private:
     THidDevice* Device;
     DWORD NumBytesRead = 0;
     std::vector<BYTE> Report;
+    // The reader's own alertable waits, set once Execute runs; Terminate interrupts them.
+    std::mutex FWaitsMutex;
+    std::shared_ptr<platform::AlertableContext> FWaits;
 };
 
 // Keeps the list of attached HID interfaces, refreshes it when the system announces that

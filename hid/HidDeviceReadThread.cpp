@@ -43,8 +43,19 @@ DWORD THidDeviceReadThread::ReadLength() const {
                            static_cast<DWORD>(Report.size()));
 }
 
+void THidDeviceReadThread::TerminatedSet() {
+    std::lock_guard lock(FWaitsMutex);
+    if (FWaits)
+        FWaits->interrupt();
+}
+
 void THidDeviceReadThread::Execute() {
     NameThreadForDebugging(DebugName(ThreadName));
+    {
+        std::lock_guard lock(FWaitsMutex);
+        FWaits = platform::AlertableContext::current();
+    }
+    // A stop asked before the waits were known is seen by the loop's first test.
     DWORD sleepRet = WAIT_IO_COMPLETION;
     try {
         while (!Terminated()) {

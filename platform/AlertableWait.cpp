@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace platform {
 
@@ -20,14 +21,24 @@ void AlertableContext::post(FinishedRead read) {
     finished_.notify_all();
 }
 
+void AlertableContext::interrupt() {
+    {
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+    }
+    finished_.notify_all();
+}
+
 std::size_t AlertableContext::waitAndDeliver(DWORD milliseconds) {
     std::deque<FinishedRead> batch;
     {
         std::unique_lock lock(mutex_);
-        const auto anyFinished = [this] { return !ready_.empty(); };
+        const auto wakeUp = [this] { return !ready_.empty() || interrupted_; };
         if (milliseconds == INFINITE)
-            finished_.wait(lock, anyFinished);
-        else if (!finished_.wait_for(lock, std::chrono::milliseconds(milliseconds), anyFinished))
+            finished_.wait(lock, wakeUp);
+        else
+            finished_.wait_for(lock, std::chrono::milliseconds(milliseconds), wakeUp);
+        if (std::exchange(interrupted_, false) || ready_.empty())
             return 0;
         batch.swap(ready_);
     }

@@ -31,9 +31,14 @@ public:
     // From any thread: queues a finished read and wakes the owner's alertable wait at once.
     void post(FinishedRead read);
 
+    // From any thread: ends the owner's current alertable wait, or its next one, at once as if
+    // its time had run out. A thread being stopped is woken this way instead of finishing its
+    // wait slice.
+    void interrupt();
+
     // On the owning thread: waits up to the given time (INFINITE: without limit) until at least
     // one read has finished, then delivers every finished read in order of finishing. Returns
-    // how many were delivered; 0 when the time ran out.
+    // how many were delivered; 0 when the time ran out or the wait was interrupted.
     std::size_t waitAndDeliver(DWORD milliseconds);
 
 private:
@@ -42,6 +47,7 @@ private:
     std::mutex mutex_;
     std::condition_variable finished_;
     std::deque<FinishedRead> ready_;
+    bool interrupted_ = false;
 };
 
 } // namespace platform

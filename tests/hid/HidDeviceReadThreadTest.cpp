@@ -162,4 +162,22 @@ TEST_F(HidReaderTest, StopWhileTheReaderWaitsInSynchronize) {
     EXPECT_EQ(7, got[0].data[0]);
 }
 
+// Stopping wakes the reader out of its wait: with a 10 s wait slice, a stop that had to wait
+// for the slice to end would miss this deadline by far.
+TEST_F(HidReaderTest, StopDoesNotWaitForTheWaitSliceToEnd) {
+    device_->SetThreadSleepTime(10000);
+    std::vector<Delivery> got;
+    device_->SetOnData(recorder(got));
+    source_->send(path, payload(1));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.empty() && std::chrono::steady_clock::now() < deadline)
+        platform::PumpMessages(); // the reader is now back in a ten-second wait
+    ASSERT_EQ(1u, got.size());
+
+    const auto stopStarted = std::chrono::steady_clock::now();
+    device_->SetOnData(nullptr);
+    EXPECT_EQ(nullptr, device_->DataThread());
+    EXPECT_LT(std::chrono::steady_clock::now() - stopStarted, std::chrono::seconds(5));
+}
+
 } // namespace

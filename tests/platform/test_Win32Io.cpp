@@ -2,6 +2,7 @@
 // on socket pairs standing in for hidraw nodes.
 
 #include "SocketDeviceSource.h"
+#include "platform/AlertableWait.h"
 #include "platform/Handles.h"
 #include "platform/Win32.h"
 
@@ -373,3 +374,19 @@ TEST(LastError, IsKeptPerThread) {
 }
 
 } // namespace
+
+// A stopping thread is woken out of its alertable wait at once: the wait returns as if its
+// time had run out, and an interrupt that comes before the wait ends the next one.
+TEST(AlertableWait, InterruptEndsTheOwnersWaitWithoutACompletion) {
+    std::promise<std::shared_ptr<platform::AlertableContext>> waits;
+    auto result = std::async(std::launch::async, [&] {
+        waits.set_value(platform::AlertableContext::current());
+        return SleepEx(INFINITE, TRUE);
+    });
+    waits.get_future().get()->interrupt();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(result.get(), 0u);
+
+    platform::AlertableContext::current()->interrupt();
+    EXPECT_EQ(SleepEx(INFINITE, TRUE), 0u);
+}
