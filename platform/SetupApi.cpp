@@ -1,6 +1,7 @@
 #include "SetupApi.h"
 
 #include "DeviceSource.h"
+#include "Utf16.h"
 #include "Win32.h"
 
 #include <cstddef>
@@ -126,16 +127,6 @@ void fillDeviceRecord(SP_DEVINFO_DATA& record, const HidInterfaceInfo& member, U
     record.Reserved = reserved;
 }
 
-std::u16string widePath(const std::string& path) {
-    // Device paths are ASCII on every source here; a stray byte above it is kept as its value.
-    std::u16string wide;
-    wide.reserve(path.size());
-    for (const unsigned char c : path) {
-        wide += static_cast<char16_t>(c);
-    }
-    return wide;
-}
-
 } // namespace
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* ClassGuid, LPCWSTR, HWND, DWORD Flags) {
@@ -207,7 +198,7 @@ BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet,
         (DeviceInfoData != nullptr && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))) {
         return fail(ERROR_INVALID_USER_BUFFER);
     }
-    const std::u16string path = widePath(member->path);
+    const std::u16string path = utf16FromUtf8(member->path);
     const DWORD required =
         static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                            (path.size() + 1) * sizeof(WCHAR));

@@ -9,5 +9,7 @@ namespace platform {
 
 // Up to the terminating NUL. Unpaired surrogates become U+FFFD.
 std::string utf8FromUtf16(LPCWSTR text);
+// A malformed sequence becomes U+FFFD.
+std::u16string utf16FromUtf8(const std::string& utf8);
 
 } // namespace platform
