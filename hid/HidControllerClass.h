@@ -2,8 +2,20 @@
 // The HID layer: plug-and-play descriptions of the HID interfaces found, the device objects
 // made for them and the controller that keeps the list of attached devices.
 
+#include "hid/Hid.h"
 #include "hid/SetupApi.h"
+#include "platform/AlertableWait.h"
+#include "platform/Exception.h"
+#include "platform/Messages.h"
+#include "platform/Thread.h"
+#include "platform/Win32.h"
 
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -103,22 +115,6 @@ private:
 // Devices, their readers and the controller. Everything here belongs to the UI thread, except
 // what a device's reader does on its own thread (marked where it matters).
 // ---------------------------------------------------------------------------------------------
-
-#include "hid/Hid.h"
-#include "platform/AlertableWait.h"
-#include "platform/Exception.h"
-#include "platform/Messages.h"
-#include "platform/Thread.h"
-#include "platform/Win32.h"
-
-#include <atomic>
-#include <cstdint>
-#include <cstring>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <string>
-#include <vector>
 
 class THidDevice;
 class THidDeviceController;

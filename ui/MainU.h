@@ -61,39 +61,6 @@ public:
     void edtLocationIDKeyPress(QObject* Sender, QChar& Key);
     void HexKeyPress(QObject* Sender, QChar& Key);
 
-protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
-    void FormCreate();
-    void FormShow();
-    void FormCloseQuery(bool& CanClose);
-    void FormDestroy();
-    void btnCloseClick();
-    void edtLocationIDExit();
-    void SpeedButton1Click();
-
-    TLocatorControls ReadLocatorControls() const;
-
-    void centreOnScreen();
-    void buildWindow();
-    void buildConfigurePage();
-    void buildTerminalPage();
-    void wireHandlers();
-    void setTabOrder();
-    QFrame* addRow(const char* panelName, const char* colour, const char* labelName,
-                   const char* caption, QWidget* control, int controlTop, int labelTop);
-
-    TDialogs& FDialogs;
-    QString FExecutablePath;
-    bool FShown = false;
-    bool FFactoryMode = false;
-    QString FWorkingDir;
-
-public:
     // Connection state. The device controller (HidControl) is created with the window once
     // the HID layer is in place; until then nothing is ever connected.
     THidDevice* HIDDevice = nullptr;
@@ -141,4 +108,36 @@ public:
 
     QTimer* ConnectTimer;
     QMenu* PopupMenu1;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery(bool& CanClose);
+    void FormDestroy();
+    void btnCloseClick();
+    void edtLocationIDExit();
+    void SpeedButton1Click();
+
+    TLocatorControls ReadLocatorControls() const;
+
+    void centreOnScreen();
+    void buildWindow();
+    void buildConfigurePage();
+    void buildTerminalPage();
+    void wireHandlers();
+    void setTabOrder();
+    QFrame* addRow(const char* panelName, const char* colour, const char* labelName,
+                   const char* caption, QWidget* control, int controlTop, int labelTop);
+
+    TDialogs& FDialogs;
+    QString FExecutablePath;
+    bool FShown = false;
+    bool FFactoryMode = false;
+    QString FWorkingDir;
 };
