@@ -1,0 +1,126 @@
+#include "LocatorAnswer.h"
+
+#include "LocatorReport.h"
+#include "platform/Convert.h"
+
+#include <optional>
+
+namespace {
+
+// A field's two characters in the report text: data byte k stands at offset 3k.
+std::string fieldText(const std::string& Str, int dataIndex) {
+    return Str.substr(static_cast<std::size_t>(3 * dataIndex), 2);
+}
+int fieldValue(const std::string& Str, int dataIndex) {
+    return StrToInt("$" + fieldText(Str, dataIndex));
+}
+int locationIdValue(const std::string& Str) {
+    return StrToInt("$" + fieldText(Str, fldLocationIDHigh) + fieldText(Str, fldLocationIDLow));
+}
+
+int onOffIndex(int value) {
+    return value == 0 ? 1 : 0;
+}
+
+std::optional<int> integerOf(const std::string& text, const char* prefix = "") {
+    try {
+        return StrToInt(prefix + text);
+    } catch (const EConvertError&) {
+        return std::nullopt;
+    }
+}
+
+std::string hexPair(std::uint8_t value) {
+    return IntToHex(value, 2);
+}
+
+} // namespace
+
+std::vector<std::string> ReportBlockLines(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> lines;
+    for (std::size_t line = 0; line < 8; ++line) {
+        std::string text = ">";
+        for (std::size_t k = 8 * line; k < 8 * line + 8; ++k)
+            text += ' ' + (k < size ? hexPair(data[k]) : std::string("--"));
+        lines.push_back(std::move(text));
+    }
+    return lines;
+}
+
+std::string ReportText(const std::uint8_t (&data)[kReportDataBytes]) {
+    std::string text;
+    for (std::uint8_t byte : data) {
+        if (!text.empty())
+            text += ' ';
+        text += hexPair(byte);
+    }
+    return text;
+}
+
+TLocatorSelection SelectionFromReportText(const std::string& Str) {
+    TLocatorSelection s;
+    s.OEM1 = fieldValue(Str, fldOEM1) - 1;
+    s.OEM2 = fieldValue(Str, fldOEM2) - 1;
+    s.LocationID = std::to_string(locationIdValue(Str));
+    s.CustMsgCounts = fieldValue(Str, fldCustMsgCounts) - 1;
+    s.CustMsgPeriod = fieldValue(Str, fldCustMsgPeriod) - 1;
+    s.LocationStatus = onOffIndex(fieldValue(Str, fldLocationStatus));
+    s.LocationStatusPolling = fieldValue(Str, fldLocationStatusPolling) - 1;
+    s.LocationStatusMsgCounts = fieldValue(Str, fldLocationStatusMsgCounts) - 1;
+    s.EnableCustMsgAntenna = onOffIndex(fieldValue(Str, fldEnableCustMsgAntenna));
+    s.CustMsgPower = fieldValue(Str, fldCustMsgPower) - 1;
+    s.TransmitLowBatFFM = onOffIndex(fieldValue(Str, fldTransmitLowBatFFM));
+    s.Frequency = fieldValue(Str, fldFrequency);
+    s.LowBatFreeMsg = fieldValue(Str, fldLowBatFreeMsg) - 1;
+    s.Ext1 = fieldText(Str, fldExt1);
+    s.Ext2 = fieldText(Str, fldExt2);
+    return s;
+}
+
+std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
+                                                const TLocatorSelection& controls) {
+    std::vector<std::string> failed;
+    const auto check = [&failed](bool same, const char* line) {
+        if (!same)
+            failed.emplace_back(line);
+    };
+    const auto listIs = [&Str](int selected, int dataIndex) {
+        return selected == fieldValue(Str, dataIndex) - 1;
+    };
+    const auto switchIs = [&Str](int selected, int dataIndex) {
+        return selected == onOffIndex(fieldValue(Str, dataIndex));
+    };
+    const auto extIs = [&Str](const std::string& text, int dataIndex) {
+        return integerOf(text, "$") == fieldValue(Str, dataIndex);
+    };
+    check(listIs(controls.OEM1, fldOEM1), "OEM1 Compare Failed!");
+    check(listIs(controls.OEM2, fldOEM2), "OEM2 Compare Failed!");
+    check(integerOf(controls.LocationID) == locationIdValue(Str), "Location ID Compare Failed!");
+    check(listIs(controls.CustMsgCounts, fldCustMsgCounts),
+          "Custom Message Counts Compare Failed!");
+    check(listIs(controls.CustMsgPeriod, fldCustMsgPeriod), "Custom Message Burst Compare Failed!");
+    check(switchIs(controls.LocationStatus, fldLocationStatus), "Location Status Compare Failed!");
+    check(listIs(controls.LocationStatusPolling, fldLocationStatusPolling),
+          "Location Status Polling Compare Failed!");
+    check(listIs(controls.LocationStatusMsgCounts, fldLocationStatusMsgCounts),
+          "Location Status Message Counts Compare Failed!");
+    check(switchIs(controls.EnableCustMsgAntenna, fldEnableCustMsgAntenna),
+          "Custom Message Antenna Compare Failed!");
+    check(listIs(controls.CustMsgPower, fldCustMsgPower), "Custom Message Power Compare Failed!");
+    check(switchIs(controls.TransmitLowBatFFM, fldTransmitLowBatFFM),
+          "Transmit Low Bat FFM Compare Failed!");
+    check(controls.Frequency == fieldValue(Str, fldFrequency), "Frequency Compare Failed!");
+    check(listIs(controls.LowBatFreeMsg, fldLowBatFreeMsg), "Low Bat FFM Compare Failed!");
+    check(extIs(controls.Ext1, fldExt1), "Ext1 Compare Failed!");
+    check(extIs(controls.Ext2, fldExt2), "Ext2 Compare Failed!");
+    return failed;
+}
+
+bool MatchesFactoryDefaults(const std::string& Str) {
+    TReport defaults;
+    EncodeLocatorConfig(kFactoryDefaults, defaults);
+    for (int field = fldOEM1; field <= fldExt2; ++field)
+        if (fieldText(Str, field) != hexPair(defaults.Data[field]))
+            return false;
+    return true;
+}
