@@ -3,6 +3,7 @@
 #include "AnchoredPanel.h"
 #include "app/Settings.h"
 #include "platform/Convert.h"
+#include "platform/qt/QtEventLoop.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -114,9 +115,9 @@ TFormMain::TFormMain(TDialogs& dialogs, const QString& executablePath, QWidget* 
                                                : executablePath) {
     setObjectName("FormMain");
     initIconResources();
+    FSelf = std::make_shared<TFormMain*>(this);
     buildWindow();
-    // The device controller (HidControl) is created here, with its three events wired, once
-    // the HID layer exists; until then no device is ever connected.
+    createHidControl();
     wireHandlers();
     FormCreate();
 }
@@ -174,6 +175,7 @@ void TFormMain::buildWindow() {
     ConnectTimer = new QTimer(this);
     ConnectTimer->setObjectName("ConnectTimer");
     ConnectTimer->setInterval(500);
+    ConnectTimer->setTimerType(Qt::PreciseTimer); // attempts every 500 ms, never early
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
 }
@@ -330,6 +332,15 @@ void TFormMain::wireHandlers() {
     connect(btnClose, &QPushButton::clicked, this, &TFormMain::btnCloseClick);
     connect(SpeedButton1, &QToolButton::clicked, this, &TFormMain::SpeedButton1Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &TFormMain::SpeedButton1Click);
+    connect(btnConnect, &QPushButton::clicked, this, &TFormMain::btnConnectClick);
+    connect(ConnectTimer, &QTimer::timeout, this, &TFormMain::ConnectTimerTimer);
+    connect(btnSet, &QPushButton::clicked, this, &TFormMain::btnSetClick);
+    connect(btnReset, &QPushButton::clicked, this, &TFormMain::btnResetClick);
+    connect(btnClear, &QPushButton::clicked, this, &TFormMain::btnClearClick);
+    connect(btnSave, &QPushButton::clicked, this, &TFormMain::btnSaveClick);
+    connect(btnSend, &QPushButton::clicked, this, &TFormMain::btnSendClick);
+    connect(btnSendASCII, &QPushButton::clicked, this, &TFormMain::btnSendASCIIClick);
+    keepHexTexts();
     edtLocationID->installEventFilter(this);
     for (QLineEdit* edit : Edit)
         edit->installEventFilter(this);
@@ -451,8 +462,10 @@ void TFormMain::FormDestroy() {
             entry.Settings.reset();
         HIDSettingsList.reset();
     }
-    // The checked-out device is given back here once the device controller exists.
-    HIDDevice = nullptr;
+    FSelf.reset(); // commands still on their way find no window and drop
+    ReleaseDevice();
+    HidControl.reset();
+    EventLoop.reset();
 }
 
 // Queues the request to end the event loop, behind whatever is already posted. Closing the

@@ -3,7 +3,9 @@
 // "Terminal" page, the connection strip and the status bar. Handlers keep the names under
 // which the rest of the tool knows them; window-free logic lives in locator/.
 
-#include "locator/LocatorReport.h"
+#include "hid/HidControllerClass.h"
+#include "locator/DeviceCommand.h"
+#include "locator/LocatorAnswer.h"
 #include "platform/Dialogs.h"
 
 #include <QChar>
@@ -11,7 +13,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,7 +30,7 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class QMenu;
-class THidDevice;
+class QtEventLoop;
 
 // One accepted device of the last enumeration: USB identifiers and the name shown in the menu.
 struct THIDSettings {
@@ -61,8 +65,38 @@ public:
     void edtLocationIDKeyPress(QObject* Sender, QChar& Key);
     void HexKeyPress(QObject* Sender, QChar& Key);
 
-    // Connection state. The device controller (HidControl) is created with the window once
-    // the HID layer is in place; until then nothing is ever connected.
+    // Connection (all on the UI thread).
+    void btnConnectClick();
+    bool HidControlEnumerate(THidDevice* HidDev, int Idx);
+    void ConnectItemClick(QObject* Sender);
+    void ConnectTimerTimer();
+    void HidControlDeviceUnplug(THidDevice* HidDev);
+    void HidControlDeviceCreateError(THidDeviceController* Controller, THidPnPInfo* PnPInfo,
+                                     bool& Handled, bool& RetryCreate);
+
+    // Commands to the locator and the handlers of its answers.
+    void AskForLocatorConfiguration();
+    void LocatorDeviceRead(THidDevice* HidDev, BYTE ReportID, const BYTE* Data, USHORT Size);
+    void SetLocatorUIValues(const std::string& Str);
+    void btnSetClick();
+    void LocatorDeviceReadSet(THidDevice* HidDev, BYTE ReportID, const BYTE* Data, USHORT Size);
+    void CompareLocatorUIValues(const std::string& Str);
+    void btnResetClick();
+    void LocatorDeviceReadReset(THidDevice* HidDev, BYTE ReportID, const BYTE* Data, USHORT Size);
+    void CompareLocatorDefaultValues(const std::string& Str);
+
+    // Terminal.
+    void DeviceRead(THidDevice* HidDev, BYTE ReportID, const BYTE* Data, USHORT Size);
+    void btnClearClick();
+    void btnSaveClick();
+    void btnSendClick();
+    void btnSendASCIIClick();
+
+    // The event-loop adapter comes first: the controller posts to it from its construction on.
+    std::unique_ptr<QtEventLoop> EventLoop;
+    std::unique_ptr<THidDeviceController> HidControl;
+
+    // Connection state.
     THidDevice* HIDDevice = nullptr;
     int ConnectionTimerCount = 0;
     int UnknownEnumeratedIdx = 0;
@@ -125,6 +159,18 @@ private:
     void SpeedButton1Click();
 
     TLocatorControls ReadLocatorControls() const;
+    TLocatorSelection ReadLocatorSelection() const;
+    void ApplyLocatorSelection(const TLocatorSelection& selection);
+    // The steps every configuration handler shares: the report block, the follow-up with the
+    // report text (only for a report of all 64 data bytes), the closing empty line.
+    void HandleLocatorAnswer(const BYTE* Data, USHORT Size,
+                             void (TFormMain::*FollowUp)(const std::string& Str));
+    void AppendTerminalLines(const std::vector<std::string>& lines);
+    // The device commands go to; null once the window has gone, so a late command drops.
+    TCommandDevice CurrentDevice() const;
+    void ReleaseDevice();
+    void createHidControl();
+    void keepHexTexts();
 
     void centreOnScreen();
     void buildWindow();
@@ -136,6 +182,16 @@ private:
                    const char* caption, QWidget* control, int controlTop, int labelTop);
 
     TDialogs& FDialogs;
+    // Lives as long as the window; commands hold it weakly to find out whether it still does.
+    std::shared_ptr<TFormMain*> FSelf;
+    // What Edit1 to Edit8 hold, copied on every change: the hexadecimal send reads them on its
+    // worker thread, where the edit boxes themselves must not be touched. Shared, so a worker
+    // may outlive the window.
+    struct THexTexts {
+        std::mutex mutex;
+        std::array<std::string, 8> texts;
+    };
+    std::shared_ptr<THexTexts> FHexTexts = std::make_shared<THexTexts>();
     QString FExecutablePath;
     bool FShown = false;
     bool FFactoryMode = false;

@@ -1,4 +1,4 @@
-#include "FakeDialogs.h"
+#include "WindowTestSupport.h"
 #include "platform/Exception.h"
 #include "ui/MainU.h"
 
@@ -22,84 +22,9 @@
 #include <memory>
 #include <optional>
 
-// Readable QStrings in test failure messages.
-void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
-class MainWindowTest : public ::testing::Test {
-protected:
-    FakeDialogs dialogs;
-    QTemporaryDir dir; // stands for the executable's folder
-    std::unique_ptr<TFormMain> form;
-
-    // Opens the window as if started from `executableName` in `dir`, with `settings` (if any)
-    // as the content of the settings file named `settingsName` beside it.
-    void openAs(const QString& executableName, const QString& settingsName,
-                const std::optional<QByteArray>& settings) {
-        ASSERT_TRUE(dir.isValid());
-        if (settings) {
-            QFile file(dir.filePath(settingsName));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-            file.write(*settings);
-        }
-        form = std::make_unique<TFormMain>(dialogs, dir.filePath(executableName));
-        form->show();
-        QApplication::setActiveWindow(form.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-    }
-    void open(bool factory) {
-        openAs("tarvex", "tarvex.ini",
-               factory ? std::optional<QByteArray>("[MODE]\nFactory=1\n") : std::nullopt);
-    }
-
-    std::vector<QWidget*> locatorControls() const {
-        return {form->btnSet,
-                form->btnReset,
-                form->cbxOEM1,
-                form->cbxOEM2,
-                form->edtLocationID,
-                form->cbxCustMsgCounts,
-                form->cbxCustMsgPeriod,
-                form->cbxLocationStatus,
-                form->cbxLocationStatusPolling,
-                form->cbxLocationStatusMsgCounts,
-                form->cbxEnableCustMsgAntenna,
-                form->cbxCustMsgPower,
-                form->cbxTransmitLowBatFFM,
-                form->cbxFrequency,
-                form->cbxLowBatFreeMsg,
-                form->edtExt1,
-                form->edtExt2};
-    }
-    std::vector<QWidget*> factoryOnlyLists() const {
-        return {form->cbxOEM1, form->cbxOEM2, form->cbxFrequency};
-    }
-
-    // The visible rows of the "Configure" page, top to bottom; fails on a gap or an overlap.
-    std::vector<QString> stackedRows() const {
-        std::vector<QWidget*> rows;
-        for (QObject* child : form->tsOne->children())
-            if (auto* row = qobject_cast<QFrame*>(child); row && row->isVisible())
-                rows.push_back(row);
-        std::sort(rows.begin(), rows.end(), [](QWidget* a, QWidget* b) { return a->y() < b->y(); });
-        std::vector<QString> names;
-        int expectedTop = 0;
-        for (QWidget* row : rows) {
-            EXPECT_EQ(row->y(), expectedTop) << row->objectName().toStdString();
-            expectedTop = row->y() + row->height();
-            names.push_back(row->objectName());
-        }
-        return names;
-    }
-
-    void typeInto(QLineEdit* edit, const QString& keys) {
-        edit->setFocus();
-        QTest::keyClicks(edit, keys);
-    }
-};
+using MainWindowTest = WindowTest;
 
 TEST_F(MainWindowTest, StartsInNormalModeWithEverythingLocatorDisabled) {
     open(false);

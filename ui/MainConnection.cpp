@@ -1,0 +1,142 @@
+// The window's connection: listing devices as a menu, connecting to the chosen one on the
+// 500 ms timer, and dropping the connection when its device leaves.
+
+#include "MainU.h"
+
+#include "platform/qt/QtEventLoop.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+namespace {
+
+constexpr int kLocatorVID = 0x3F7C;
+constexpr int kLocatorPID = 0x5A21;
+constexpr int kConnectAttempts = 10;
+
+bool isLocator(int vid, int pid) {
+    return vid == kLocatorVID && pid == kLocatorPID;
+}
+
+// Blank once blanks and control characters are stripped from both ends.
+bool isBlankName(const std::u16string& name) {
+    for (char16_t c : name)
+        if (c > u' ')
+            return false;
+    return true;
+}
+
+} // namespace
+
+void TFormMain::createHidControl() {
+    EventLoop = std::make_unique<QtEventLoop>();
+    HidControl = std::make_unique<THidDeviceController>(
+        THidDeviceCreateError(this, &TFormMain::HidControlDeviceCreateError), nullptr);
+    HidControl->OnEnumerate = THidEnumerateEvent(this, &TFormMain::HidControlEnumerate);
+    HidControl->SetOnDeviceUnplug(THidPlugEvent(this, &TFormMain::HidControlDeviceUnplug));
+}
+
+void TFormMain::ReleaseDevice() {
+    delete HIDDevice;
+    HIDDevice = nullptr;
+}
+
+void TFormMain::btnConnectClick() {
+    for (QAction* entry : PopupMenu1->actions()) {
+        PopupMenu1->removeAction(entry);
+        delete entry;
+    }
+    HIDSettingsList->clear();
+    UnknownEnumeratedIdx = 0;
+    HidControl->Enumerate();
+    if (!HIDSettingsList->empty())
+        PopupMenu1->popup(QCursor::pos());
+    else
+        FDialogs.ShowMessage(FFactoryMode ? "No Device Found." : "No Locator Device Found.");
+}
+
+bool TFormMain::HidControlEnumerate(THidDevice* HidDev, int) {
+    const int vid = HidDev->Attributes().VendorID;
+    const int pid = HidDev->Attributes().ProductID;
+    if (!FFactoryMode && !isLocator(vid, pid))
+        return true;
+    const std::u16string product = HidDev->ProductName();
+    QString name = QString::fromStdU16String(product);
+    if (isBlankName(product))
+        name = "Unknown " + QString::number(++UnknownEnumeratedIdx);
+    auto* entry = new QAction(name, PopupMenu1);
+    connect(entry, &QAction::triggered, this, [this, entry] { ConnectItemClick(entry); });
+    PopupMenu1->addAction(entry);
+    auto settings = std::make_unique<THIDSettings>(THIDSettings{vid, pid, name.toStdString()});
+    HIDSettingsList->push_back({name, std::move(settings)});
+    return true;
+}
+
+void TFormMain::ConnectItemClick(QObject* Sender) {
+    const auto* entry = qobject_cast<const QAction*>(Sender);
+    if (!entry)
+        return;
+    const std::string caption = QString(entry->text()).remove('&').toStdString();
+    for (const HIDSettingsEntry& listed : *HIDSettingsList) {
+        if (listed.Settings->DeviceName != caption)
+            continue;
+        VID = listed.Settings->VID;
+        PID = listed.Settings->PID;
+        DeviceName = QString::fromStdString(listed.Settings->DeviceName);
+        ReleaseDevice();
+        ConnectionTimerCount = 0;
+        ConnectTimer->start();
+        return;
+    }
+}
+
+void TFormMain::ConnectTimerTimer() {
+    if (ConnectionTimerCount >= kConnectAttempts) {
+        sbMainPanels[0]->setText("Unable to connect to " + DeviceName + " device.");
+        ConnectionTimerCount = 0;
+        ConnectTimer->stop();
+        return;
+    }
+    ++ConnectionTimerCount;
+    if (HIDDevice)
+        return;
+    sbMainPanels[0]->setText("Waiting for " + DeviceName + " device to connect");
+    try {
+        HidControl->CheckIn(HIDDevice);
+        if (!HidControl->CheckOutByID(HIDDevice, VID, PID))
+            return;
+        EnableDisableLocatorControls(false);
+        btnSend->setEnabled(true);
+        ConnectTimer->stop();
+        sbMainPanels[0]->setText(DeviceName + " - Status: Device Connected");
+        HIDDevice->SetNumInputBuffers(64);
+        HIDDevice->SetNumOverlappedBuffers(64);
+        if (isLocator(VID, PID)) {
+            EnableDisableLocatorControls(true);
+            HIDDevice->SetOnData(THidDataEvent(this, &TFormMain::DeviceRead));
+            AskForLocatorConfiguration();
+        }
+    } catch (...) {
+        // A failed attempt ends the tick quietly; the next tick tries again while the timer runs.
+    }
+}
+
+// Only the window's own device leaving ends the connection: another HID device coming and
+// going (a mouse, a second locator) leaves it alone.
+void TFormMain::HidControlDeviceUnplug(THidDevice* HidDev) {
+    if (!HidDev || HidDev != HIDDevice)
+        return;
+    ReleaseDevice();
+    sbMainPanels[0]->setText(DeviceName + " - Status: Device Removed");
+    btnSend->setEnabled(false);
+    EnableDisableLocatorControls(false);
+}
+
+void TFormMain::HidControlDeviceCreateError(THidDeviceController*, THidPnPInfo*, bool& Handled,
+                                            bool&) {
+    Handled = true;
+}

@@ -1,0 +1,119 @@
+// The terminal: report blocks of what the device sends, clearing and saving them, and the raw
+// hexadecimal and text sends.
+
+#include "MainU.h"
+
+#include "platform/Convert.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kAsciiCapacity = 63; // Data[1] to Data[63]
+
+// The terminal's lines: one per text block, none for an empty terminal.
+QStringList terminalLines(const QPlainTextEdit* memo) {
+    QStringList lines;
+    const QTextDocument* document = memo->document();
+    if (document->isEmpty())
+        return lines;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        lines << block.text();
+    return lines;
+}
+
+// Every line followed by CR LF, in ISO-8859-1 ('?' for what it lacks). An empty message when
+// the file was written, otherwise the reason it was not.
+std::string saveLines(const QStringList& lines, const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return std::strerror(errno);
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += line.toLatin1() + "\r\n";
+    const bool written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
+                                     file) == static_cast<std::size_t>(bytes.size());
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written)
+        return std::strerror(writeError);
+    if (!closed)
+        return std::strerror(errno);
+    return {};
+}
+
+} // namespace
+
+void TFormMain::AppendTerminalLines(const std::vector<std::string>& lines) {
+    QStringList text;
+    for (const std::string& line : lines)
+        text << QString::fromStdString(line);
+    Memo1->appendPlainText(text.join('\n'));
+}
+
+void TFormMain::DeviceRead(THidDevice*, BYTE, const BYTE* Data, USHORT Size) {
+    std::vector<std::string> block = ReportBlockLines(Data, Size);
+    block.emplace_back();
+    AppendTerminalLines(block);
+}
+
+void TFormMain::btnClearClick() {
+    Memo1->clear();
+}
+
+void TFormMain::btnSaveClick() {
+    const std::string path = FDialogs.AskSaveFileName(FWorkingDir.toStdString());
+    if (path.empty())
+        return;
+    const std::string failure = saveLines(terminalLines(Memo1), path);
+    if (!failure.empty())
+        FDialogs.ShowError("Cannot create file \"" + path + "\". " + failure);
+}
+
+void TFormMain::keepHexTexts() {
+    for (int n = 0; n < 8; ++n)
+        connect(Edit[n], &QLineEdit::textChanged, this, [copy = FHexTexts, n](const QString& text) {
+            std::lock_guard lock(copy->mutex);
+            copy->texts[n] = text.toStdString();
+        });
+}
+
+void TFormMain::btnSendClick() {
+    TDeviceCommand command;
+    command.Prepare = [copy = FHexTexts](TReport& HidData) {
+        std::array<std::string, 8> texts;
+        {
+            std::lock_guard lock(copy->mutex);
+            texts = copy->texts;
+        }
+        for (int n = 0; n < 8; ++n)
+            HidData.Data[n] = static_cast<std::uint8_t>(StrToInt("$" + texts[n]) & 0xFF);
+    };
+    command.Handler = THidDataEvent(this, &TFormMain::DeviceRead);
+    StartDeviceCommand(CurrentDevice(), std::move(command));
+}
+
+// Character i of the text goes into Data[i] as the low byte of its UTF-16 unit. A text longer
+// than the report holds is not sent at all, and the user is told why.
+void TFormMain::btnSendASCIIClick() {
+    TDeviceCommand command;
+    command.Complete = [this](TReport& HidData) {
+        const QString text = edtAscii->text();
+        if (text.size() > kAsciiCapacity) {
+            FDialogs.ShowMessage("The text is too long to send: a report holds at most " +
+                                 std::to_string(kAsciiCapacity) + " characters.");
+            throw Exception("text too long to send");
+        }
+        for (int i = 1; i <= text.size(); ++i)
+            HidData.Data[i] = static_cast<std::uint8_t>(text.at(i - 1).unicode() & 0xFF);
+    };
+    command.Handler = THidDataEvent(this, &TFormMain::DeviceRead);
+    StartDeviceCommand(CurrentDevice(), std::move(command));
+}
