@@ -28,6 +28,20 @@ decltype(&platform::HidP_GetSpecificValueCaps) HidP_GetSpecificValueCaps = nullp
 decltype(&platform::HidP_GetValueCaps) HidP_GetValueCaps = nullptr;
 decltype(&platform::HidP_MaxDataListLength) HidP_MaxDataListLength = nullptr;
 decltype(&platform::HidP_MaxUsageListLength) HidP_MaxUsageListLength = nullptr;
+decltype(&platform::HidP_GetData) HidP_GetData = nullptr;
+decltype(&platform::HidP_SetData) HidP_SetData = nullptr;
+decltype(&platform::HidP_GetUsages) HidP_GetUsages = nullptr;
+decltype(&platform::HidP_GetUsagesEx) HidP_GetUsagesEx = nullptr;
+decltype(&platform::HidP_SetUsages) HidP_SetUsages = nullptr;
+decltype(&platform::HidP_UnsetUsages) HidP_UnsetUsages = nullptr;
+decltype(&platform::HidP_GetUsageValue) HidP_GetUsageValue = nullptr;
+decltype(&platform::HidP_GetScaledUsageValue) HidP_GetScaledUsageValue = nullptr;
+decltype(&platform::HidP_GetUsageValueArray) HidP_GetUsageValueArray = nullptr;
+decltype(&platform::HidP_SetUsageValue) HidP_SetUsageValue = nullptr;
+decltype(&platform::HidP_SetScaledUsageValue) HidP_SetScaledUsageValue = nullptr;
+decltype(&platform::HidP_SetUsageValueArray) HidP_SetUsageValueArray = nullptr;
+decltype(&platform::HidP_GetExtendedAttributes) HidP_GetExtendedAttributes = nullptr;
+decltype(&platform::HidP_InitializeReportForID) HidP_InitializeReportForID = nullptr;
 
 namespace {
 
@@ -58,6 +72,20 @@ const ModuleEntry hidEntries[] = {
     MODULE_ENTRY(HidP_GetValueCaps),
     MODULE_ENTRY(HidP_MaxDataListLength),
     MODULE_ENTRY(HidP_MaxUsageListLength),
+    MODULE_ENTRY(HidP_GetData),
+    MODULE_ENTRY(HidP_SetData),
+    MODULE_ENTRY(HidP_GetUsages),
+    MODULE_ENTRY(HidP_GetUsagesEx),
+    MODULE_ENTRY(HidP_SetUsages),
+    MODULE_ENTRY(HidP_UnsetUsages),
+    MODULE_ENTRY(HidP_GetUsageValue),
+    MODULE_ENTRY(HidP_GetScaledUsageValue),
+    MODULE_ENTRY(HidP_GetUsageValueArray),
+    MODULE_ENTRY(HidP_SetUsageValue),
+    MODULE_ENTRY(HidP_SetScaledUsageValue),
+    MODULE_ENTRY(HidP_SetUsageValueArray),
+    MODULE_ENTRY(HidP_GetExtendedAttributes),
+    MODULE_ENTRY(HidP_InitializeReportForID),
 };
 
 ModuleBinding& hidBinding() {

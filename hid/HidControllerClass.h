@@ -181,6 +181,9 @@ using THidCheckCallback = bool (*)(THidDevice* HidDev);
 
 enum THidOpenExMode { omhRead, omhWrite };
 
+// A device's physical descriptor set, in 16-bit words.
+using TPhysicalDescriptor = std::vector<WORD>;
+
 // One HID interface of the controller's list. Only the controller makes devices (CtlCreate);
 // an application checks one out, uses it and gives it back by checking it in or deleting it.
 // Deleting a checked-out device that is still attached leaves a fresh, checked-in object for
@@ -207,19 +210,102 @@ public:
     // Cancels the calling thread's transfers on the overlapped handle of that direction.
     bool CancelIO(THidOpenExMode Mode);
 
+    // The transfers on the synchronous handle open it on demand and are false when it cannot
+    // be opened; otherwise the platform's result. ReadFile waits until an input report is there.
     bool WriteFile(const void* Report, DWORD ToWrite, DWORD& BytesWritten);
-    // Starts an overlapped read on the read handle; the completion routine runs in an
-    // alertable wait of the calling thread. One read per device may be pending.
+    bool ReadFile(void* Report, DWORD ToRead, DWORD& BytesRead);
+    // Start an overlapped read on the read handle, or write on the write handle; the completion
+    // routine runs in an alertable wait of the calling thread and finds the device in the
+    // OVERLAPPED's hEvent. One read and one write per device may be pending.
     bool ReadFileEx(void* Report, DWORD ToRead, LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
+    bool WriteFileEx(const void* Report, DWORD ToWrite, LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
+    // Bytes of the last overlapped transfer; 0 while the handle is closed or the transfer pends.
     DWORD HidOverlappedReadResult();
+    DWORD HidOverlappedWriteResult();
+    bool FlushQueue();
+    // The report ID goes in the first byte of Report.
+    bool GetFeature(void* Report, int Size);
+    bool SetFeature(void* Report, int Size);
+    // Also false where the platform lacks the request.
+    bool GetInputReport(void* Report, DWORD Size);
+    bool SetOutputReport(void* Report, DWORD Size);
+    bool DeviceIoControl(DWORD IoControlCode, void* InBuffer, DWORD InSize, void* OutBuffer,
+                         DWORD OutSize, DWORD& BytesReturned);
 
     // Cached once read; asked again while empty. The synchronous handle is closed afterwards.
     std::u16string VendorName();
     std::u16string ProductName();
+    // Empty when the device has none, and when it merely repeats its language list (string 0)
+    // or that list cannot be read: a device without a serial number may answer with string 0.
+    std::u16string SerialNumber();
+    // String Idx of the device; never cached, and the synchronous handle stays open. Index 0,
+    // the language list, is not text: it reads empty without asking the device.
+    std::u16string DeviceStrings(BYTE Idx);
+    // The names of the languages the device's strings come in, "Unknown Locale ID $XXXX" for
+    // an identifier without one. Cached once not empty.
+    const std::vector<std::u16string>& LanguageStrings();
+    // A copy of the cached descriptor; empty for a device that has none.
+    TPhysicalDescriptor PhysicalDescriptor();
     // Loads the preparsed data on first use, which closes the synchronous handle.
     PHIDP_PREPARSED_DATA PreparsedData();
     // Asked anew at every call; all zeros for a device that cannot be opened.
     HIDP_CAPS Caps();
+    // Zeroed when the device cannot be opened. Read and written through the synchronous handle,
+    // which stays open.
+    HIDD_CONFIGURATION Configuration();
+    void SetConfiguration(const HIDD_CONFIGURATION& Value);
+    // Node Idx of the collection tree, read once; zeroed for Idx at or past the node count.
+    HIDP_LINK_COLLECTION_NODE LinkCollectionNodes(WORD Idx);
+
+    // The parameters of the report-parsing operations. Setting the report type or the usage
+    // page refreshes the three list lengths while the device is accessible.
+    DWORD ReportTypeParam() const { return FReportTypeParam; }
+    void SetReportTypeParam(DWORD Value);
+    WORD UsagePageParam() const { return FUsagePageParam; }
+    void SetUsagePageParam(WORD Value);
+    WORD LinkCollectionParam() const { return FLinkCollectionParam; }
+    void SetLinkCollectionParam(WORD Value) { FLinkCollectionParam = Value; }
+    WORD UsageParam() const { return FUsageParam; }
+    void SetUsageParam(WORD Value) { FUsageParam = Value; }
+    ULONG MaxDataListLength() const { return FMaxDataListLength; }
+    ULONG MaxUsageListLength() const { return FMaxUsageListLength; }
+    ULONG MaxButtonListLength() const { return FMaxButtonListLength; }
+
+    // Report parsing: the platform's parser on this device's preparsed data, with the report
+    // type and, where the platform function takes them, the usage page, link collection and
+    // usage from the parameters above. HIDP_STATUS_NULL, without asking the platform, while
+    // the device is not accessible.
+    NTSTATUS GetButtonCaps(PHIDP_BUTTON_CAPS ButtonCaps, USHORT& Count);
+    NTSTATUS GetSpecificButtonCaps(PHIDP_BUTTON_CAPS ButtonCaps, USHORT& Count);
+    NTSTATUS GetValueCaps(PHIDP_VALUE_CAPS ValueCaps, USHORT& Count);
+    NTSTATUS GetSpecificValueCaps(PHIDP_VALUE_CAPS ValueCaps, USHORT& Count);
+    NTSTATUS GetData(PHIDP_DATA DataList, ULONG& DataLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS SetData(PHIDP_DATA DataList, ULONG& DataLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS GetUsages(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS GetButtons(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS GetUsagesEx(PUSAGE_AND_PAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                         ULONG ReportLength);
+    NTSTATUS GetButtonsEx(PUSAGE_AND_PAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                          ULONG ReportLength);
+    NTSTATUS SetUsages(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS SetButtons(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS UnsetUsages(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS UnsetButtons(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report, ULONG ReportLength);
+    NTSTATUS GetUsageValue(ULONG& UsageValue, PCHAR Report, ULONG ReportLength);
+    NTSTATUS GetScaledUsageValue(LONG& UsageValue, PCHAR Report, ULONG ReportLength);
+    NTSTATUS GetUsageValueArray(PCHAR UsageValue, USHORT UsageValueByteLength, PCHAR Report,
+                                ULONG ReportLength);
+    NTSTATUS SetUsageValue(ULONG UsageValue, PCHAR Report, ULONG ReportLength);
+    NTSTATUS SetScaledUsageValue(LONG UsageValue, PCHAR Report, ULONG ReportLength);
+    NTSTATUS SetUsageValueArray(PCHAR UsageValue, USHORT UsageValueByteLength, PCHAR Report,
+                                ULONG ReportLength);
+    // These two take the caller's report type, work on the preparsed data already held (never
+    // loading it) whether or not the device is accessible, and answer
+    // HIDP_STATUS_NOT_IMPLEMENTED where the platform lacks the function.
+    NTSTATUS GetExtendedAttributes(HIDP_REPORT_TYPE ReportType, USHORT DataIndex,
+                                   PHIDP_EXTENDED_ATTRIBUTES Attributes, ULONG& LengthAttributes);
+    NTSTATUS InitializeReportForID(HIDP_REPORT_TYPE ReportType, UCHAR ReportID, PCHAR Report,
+                                   ULONG ReportLength);
 
     int NumInputBuffers() const { return FNumInputBuffers; }
     void SetNumInputBuffers(int N);
@@ -272,6 +358,10 @@ private:
     void OpenWithAccessFallback(const THidPnPInfo& Info);
     std::u16string ReadString(std::u16string& Cache, BOOLEAN (*Query)(HANDLE, PVOID, ULONG));
     void CloseAll();
+    void RefreshListLengths();
+    // Runs a report-parsing call with the preparsed data and the report type, or answers
+    // HIDP_STATUS_NULL while the device is not accessible.
+    template <typename Parse> NTSTATUS ParseReport(Parse Call);
     // Caps from the preparsed data already held, never loading it: what the reader uses, so
     // that it makes no call that could open the synchronous handle from its thread.
     HIDP_CAPS HeldCaps() const;
@@ -287,15 +377,27 @@ private:
     std::atomic<HANDLE> FHidOverlappedRead{INVALID_HANDLE_VALUE};
     std::atomic<HANDLE> FHidOverlappedWrite{INVALID_HANDLE_VALUE};
     OVERLAPPED FOvlRead{};
+    OVERLAPPED FOvlWrite{};
     HIDD_ATTRIBUTES FAttributes{};
     std::unique_ptr<THidPnPInfo> FPnPInfo;
     std::u16string FVendorName;
     std::u16string FProductName;
+    std::u16string FSerialNumber;
+    TPhysicalDescriptor FPhysicalDescriptor;
     std::atomic<PHIDP_PREPARSED_DATA> FPreparsedData{nullptr};
+    std::vector<std::u16string> FLanguageStrings;
     int FNumInputBuffers = 0;
     std::atomic<int> FNumOverlappedBuffers{0};
     std::atomic<int> FPollingDelayTime{0};
     std::atomic<int> FThreadSleepTime{100};
+    std::vector<HIDP_LINK_COLLECTION_NODE> FLinkCollection;
+    ULONG FMaxDataListLength = 0;
+    ULONG FMaxUsageListLength = 0;
+    ULONG FMaxButtonListLength = 0;
+    DWORD FReportTypeParam = 0;
+    WORD FUsagePageParam = 0;
+    WORD FLinkCollectionParam = 0;
+    WORD FUsageParam = 0;
     THidDataEvent FOnData;
     THidDataErrorEvent FOnDataError;
     THidPlugEvent FOnUnplug;

@@ -1,7 +1,10 @@
 #include "hid/HidControllerClass.h"
 
+#include "platform/Locale.h"
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 namespace {
 
@@ -9,6 +12,15 @@ namespace {
 // fill every one without a terminating NUL.
 constexpr ULONG StringBufferBytes = 508;
 constexpr std::size_t StringBufferChars = StringBufferBytes / sizeof(char16_t);
+using StringBuffer = std::array<char16_t, StringBufferChars>;
+
+// String 0 is the device's list of language identifiers rather than text.
+constexpr ULONG LanguageListIndex = 0;
+constexpr char16_t UnwrittenWord = 0xFFFF;
+constexpr int LocaleNameChars = 256;
+
+// The physical descriptor is asked for with a growing length, up to this many words.
+constexpr std::size_t MaxPhysicalDescriptorWords = 2048;
 
 constexpr int MinPollingDelayTime = 0;
 constexpr int MaxPollingDelayTime = 10000;
@@ -29,6 +41,37 @@ void CloseHandleIfOpen(std::atomic<HANDLE>& handle) {
     const HANDLE open = handle.exchange(INVALID_HANDLE_VALUE);
     if (open != INVALID_HANDLE_VALUE)
         CloseHandle(open);
+}
+
+std::u16string TextUpToNul(const StringBuffer& buffer) {
+    return std::u16string(buffer.begin(), std::find(buffer.begin(), buffer.end(), u'\0'));
+}
+
+// Fetches the language list into a buffer prefilled with 0xFFFF words, so that the words the
+// device wrote can be told from the rest whether or not it ended the list with a NUL.
+bool FetchLanguageList(HANDLE handle, StringBuffer& ids) {
+    ids.fill(UnwrittenWord);
+    return HidD_GetIndexedString(handle, LanguageListIndex, ids.data(), StringBufferBytes);
+}
+
+// The number of identifiers in a fetched list: up to the last word written, less a NUL that
+// ends it.
+std::size_t LanguageCount(const StringBuffer& ids) {
+    const auto lastWritten =
+        std::find_if(ids.rbegin(), ids.rend(), [](char16_t word) { return word != UnwrittenWord; });
+    if (lastWritten == ids.rend())
+        return 0;
+    const auto position = static_cast<std::size_t>(ids.rend() - lastWritten) - 1;
+    return *lastWritten == u'\0' ? position : position + 1;
+}
+
+std::u16string LocaleName(WORD languageId) {
+    std::array<WCHAR, LocaleNameChars> name{};
+    if (GetLocaleInfoW(languageId, LOCALE_SLANGUAGE, name.data(), LocaleNameChars) > 0)
+        return std::u16string(name.data());
+    char unknown[32];
+    std::snprintf(unknown, sizeof unknown, "Unknown Locale ID $%.4X", languageId);
+    return std::u16string(unknown, unknown + std::char_traits<char>::length(unknown));
 }
 
 } // namespace
@@ -204,14 +247,61 @@ DWORD THidDevice::HidOverlappedReadResult() {
     return count;
 }
 
+bool THidDevice::ReadFile(void* Report, DWORD ToRead, DWORD& BytesRead) {
+    if (!OpenFile())
+        return false;
+    return ::ReadFile(FHidFileHandle, Report, ToRead, &BytesRead, nullptr);
+}
+
+bool THidDevice::WriteFileEx(const void* Report, DWORD ToWrite,
+                             LPOVERLAPPED_COMPLETION_ROUTINE CallBack) {
+    if (!OpenFileEx(omhWrite))
+        return false;
+    FOvlWrite = OVERLAPPED{};
+    FOvlWrite.hEvent = this;
+    return ::WriteFileEx(FHidOverlappedWrite, Report, ToWrite, &FOvlWrite, CallBack);
+}
+
+DWORD THidDevice::HidOverlappedWriteResult() {
+    const HANDLE handle = FHidOverlappedWrite;
+    DWORD count = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetOverlappedResult(handle, &FOvlWrite, &count, FALSE))
+        return 0;
+    return count;
+}
+
+bool THidDevice::FlushQueue() {
+    return OpenFile() && HidD_FlushQueue(FHidFileHandle);
+}
+
+bool THidDevice::GetFeature(void* Report, int Size) {
+    return OpenFile() && HidD_GetFeature(FHidFileHandle, Report, static_cast<ULONG>(Size));
+}
+
+bool THidDevice::SetFeature(void* Report, int Size) {
+    return OpenFile() && HidD_SetFeature(FHidFileHandle, Report, static_cast<ULONG>(Size));
+}
+
+bool THidDevice::GetInputReport(void* Report, DWORD Size) {
+    return HidD_GetInputReport && OpenFile() && HidD_GetInputReport(FHidFileHandle, Report, Size);
+}
+
+bool THidDevice::SetOutputReport(void* Report, DWORD Size) {
+    return HidD_SetOutputReport && OpenFile() && HidD_SetOutputReport(FHidFileHandle, Report, Size);
+}
+
+bool THidDevice::DeviceIoControl(DWORD IoControlCode, void* InBuffer, DWORD InSize, void* OutBuffer,
+                                 DWORD OutSize, DWORD& BytesReturned) {
+    return OpenFile() && ::DeviceIoControl(FHidFileHandle, IoControlCode, InBuffer, InSize,
+                                           OutBuffer, OutSize, &BytesReturned, nullptr);
+}
+
 std::u16string THidDevice::ReadString(std::u16string& Cache,
                                       BOOLEAN (*Query)(HANDLE, PVOID, ULONG)) {
     if (Cache.empty() && OpenFile()) {
-        std::array<char16_t, StringBufferChars> buffer{};
-        if (Query(FHidFileHandle, buffer.data(), StringBufferBytes)) {
-            const auto end = std::find(buffer.begin(), buffer.end(), u'\0');
-            Cache.assign(buffer.begin(), end);
-        }
+        StringBuffer buffer{};
+        if (Query(FHidFileHandle, buffer.data(), StringBufferBytes))
+            Cache = TextUpToNul(buffer);
         CloseFile();
     }
     return Cache;
@@ -223,6 +313,64 @@ std::u16string THidDevice::VendorName() {
 
 std::u16string THidDevice::ProductName() {
     return ReadString(FProductName, HidD_GetProductString);
+}
+
+// Some devices without a serial number answer the request with string 0, their language list:
+// a serial number that starts with exactly that list is not one.
+std::u16string THidDevice::SerialNumber() {
+    if (FSerialNumber.empty() && OpenFile()) {
+        StringBuffer serial{};
+        if (HidD_GetSerialNumberString(FHidFileHandle, serial.data(), StringBufferBytes)) {
+            StringBuffer languages;
+            FetchLanguageList(FHidFileHandle, languages);
+            const std::size_t count = LanguageCount(languages);
+            if (!std::equal(serial.begin(), serial.begin() + count, languages.begin()))
+                FSerialNumber = TextUpToNul(serial);
+        }
+        CloseFile();
+    }
+    return FSerialNumber;
+}
+
+std::u16string THidDevice::DeviceStrings(BYTE Idx) {
+    if (Idx == LanguageListIndex || !OpenFile())
+        return {};
+    StringBuffer buffer{};
+    if (!HidD_GetIndexedString(FHidFileHandle, Idx, buffer.data(), StringBufferBytes))
+        return {};
+    return TextUpToNul(buffer);
+}
+
+const std::vector<std::u16string>& THidDevice::LanguageStrings() {
+    if (FLanguageStrings.empty() && OpenFile()) {
+        StringBuffer languages;
+        const std::size_t count =
+            FetchLanguageList(FHidFileHandle, languages) ? LanguageCount(languages) : 0;
+        for (std::size_t i = 0; i < count; ++i)
+            FLanguageStrings.push_back(LocaleName(languages[i]));
+        CloseFile();
+    }
+    return FLanguageStrings;
+}
+
+// The platform tells only that a buffer is too small, not how large it must be: the length
+// grows a word at a time until the descriptor fits.
+TPhysicalDescriptor THidDevice::PhysicalDescriptor() {
+    if (FPhysicalDescriptor.empty() && OpenFile()) {
+        TPhysicalDescriptor words(MaxPhysicalDescriptorWords);
+        std::size_t n = 0;
+        while (!HidD_GetPhysicalDescriptor(FHidFileHandle, words.data(),
+                                           static_cast<ULONG>(n * sizeof(WORD)))) {
+            if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || ++n > MaxPhysicalDescriptorWords) {
+                n = 0;
+                break;
+            }
+        }
+        words.resize(n);
+        FPhysicalDescriptor = std::move(words);
+        CloseFile();
+    }
+    return FPhysicalDescriptor;
 }
 
 PHIDP_PREPARSED_DATA THidDevice::PreparsedData() {
@@ -245,6 +393,49 @@ HIDP_CAPS THidDevice::HeldCaps() const {
     if (const auto preparsed = FPreparsedData.load())
         HidP_GetCaps(preparsed, &caps);
     return caps;
+}
+
+HIDD_CONFIGURATION THidDevice::Configuration() {
+    HIDD_CONFIGURATION configuration{};
+    if (OpenFile())
+        HidD_GetConfiguration(FHidFileHandle, &configuration, sizeof configuration);
+    return configuration;
+}
+
+void THidDevice::SetConfiguration(const HIDD_CONFIGURATION& Value) {
+    HIDD_CONFIGURATION configuration = Value;
+    if (OpenFile())
+        HidD_SetConfiguration(FHidFileHandle, &configuration, sizeof configuration);
+}
+
+HIDP_LINK_COLLECTION_NODE THidDevice::LinkCollectionNodes(WORD Idx) {
+    if (FLinkCollection.empty()) {
+        ULONG count = Caps().NumberLinkCollectionNodes;
+        FLinkCollection.resize(count);
+        if (count > 0)
+            HidP_GetLinkCollectionNodes(FLinkCollection.data(), &count, PreparsedData());
+    }
+    return Idx < FLinkCollection.size() ? FLinkCollection[Idx] : HIDP_LINK_COLLECTION_NODE{};
+}
+
+void THidDevice::SetReportTypeParam(DWORD Value) {
+    FReportTypeParam = Value;
+    RefreshListLengths();
+}
+
+void THidDevice::SetUsagePageParam(WORD Value) {
+    FUsagePageParam = Value;
+    RefreshListLengths();
+}
+
+// The platform's button-list length is its usage-list length under another name.
+void THidDevice::RefreshListLengths() {
+    if (!IsAccessible())
+        return;
+    const auto type = static_cast<HIDP_REPORT_TYPE>(FReportTypeParam);
+    FMaxDataListLength = HidP_MaxDataListLength(type, PreparsedData());
+    FMaxUsageListLength = HidP_MaxUsageListLength(type, FUsagePageParam, PreparsedData());
+    FMaxButtonListLength = FMaxUsageListLength;
 }
 
 void THidDevice::SetNumInputBuffers(int N) {
@@ -309,4 +500,165 @@ void THidDevice::DoUnplug() {
         FOnUnplug = nullptr;
         handler(this);
     }
+}
+
+template <typename Parse> NTSTATUS THidDevice::ParseReport(Parse Call) {
+    if (!IsAccessible())
+        return HIDP_STATUS_NULL;
+    const PHIDP_PREPARSED_DATA preparsed = PreparsedData();
+    return Call(static_cast<HIDP_REPORT_TYPE>(FReportTypeParam), preparsed);
+}
+
+NTSTATUS THidDevice::GetButtonCaps(PHIDP_BUTTON_CAPS ButtonCaps, USHORT& Count) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetSpecificButtonCaps(type, 0, 0, 0, ButtonCaps, &Count, preparsed);
+    });
+}
+
+NTSTATUS THidDevice::GetSpecificButtonCaps(PHIDP_BUTTON_CAPS ButtonCaps, USHORT& Count) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetSpecificButtonCaps(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                          ButtonCaps, &Count, preparsed);
+    });
+}
+
+NTSTATUS THidDevice::GetValueCaps(PHIDP_VALUE_CAPS ValueCaps, USHORT& Count) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetSpecificValueCaps(type, 0, 0, 0, ValueCaps, &Count, preparsed);
+    });
+}
+
+NTSTATUS THidDevice::GetSpecificValueCaps(PHIDP_VALUE_CAPS ValueCaps, USHORT& Count) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetSpecificValueCaps(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                         ValueCaps, &Count, preparsed);
+    });
+}
+
+NTSTATUS THidDevice::GetData(PHIDP_DATA DataList, ULONG& DataLength, PCHAR Report,
+                             ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetData(type, DataList, &DataLength, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::SetData(PHIDP_DATA DataList, ULONG& DataLength, PCHAR Report,
+                             ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_SetData(type, DataList, &DataLength, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::GetUsages(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                               ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetUsages(type, FUsagePageParam, FLinkCollectionParam, UsageList, &UsageLength,
+                              preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::GetButtons(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                                ULONG ReportLength) {
+    return GetUsages(UsageList, UsageLength, Report, ReportLength);
+}
+
+NTSTATUS THidDevice::GetUsagesEx(PUSAGE_AND_PAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                                 ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetUsagesEx(type, FLinkCollectionParam, UsageList, &UsageLength, preparsed,
+                                Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::GetButtonsEx(PUSAGE_AND_PAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                                  ULONG ReportLength) {
+    return GetUsagesEx(UsageList, UsageLength, Report, ReportLength);
+}
+
+NTSTATUS THidDevice::SetUsages(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                               ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_SetUsages(type, FUsagePageParam, FLinkCollectionParam, UsageList, &UsageLength,
+                              preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::SetButtons(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                                ULONG ReportLength) {
+    return SetUsages(UsageList, UsageLength, Report, ReportLength);
+}
+
+NTSTATUS THidDevice::UnsetUsages(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                                 ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_UnsetUsages(type, FUsagePageParam, FLinkCollectionParam, UsageList,
+                                &UsageLength, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::UnsetButtons(PUSAGE UsageList, ULONG& UsageLength, PCHAR Report,
+                                  ULONG ReportLength) {
+    return UnsetUsages(UsageList, UsageLength, Report, ReportLength);
+}
+
+NTSTATUS THidDevice::GetUsageValue(ULONG& UsageValue, PCHAR Report, ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetUsageValue(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                  &UsageValue, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::GetScaledUsageValue(LONG& UsageValue, PCHAR Report, ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetScaledUsageValue(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                        &UsageValue, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::GetUsageValueArray(PCHAR UsageValue, USHORT UsageValueByteLength, PCHAR Report,
+                                        ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_GetUsageValueArray(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                       UsageValue, UsageValueByteLength, preparsed, Report,
+                                       ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::SetUsageValue(ULONG UsageValue, PCHAR Report, ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_SetUsageValue(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                  UsageValue, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::SetScaledUsageValue(LONG UsageValue, PCHAR Report, ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_SetScaledUsageValue(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                        UsageValue, preparsed, Report, ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::SetUsageValueArray(PCHAR UsageValue, USHORT UsageValueByteLength, PCHAR Report,
+                                        ULONG ReportLength) {
+    return ParseReport([&](HIDP_REPORT_TYPE type, PHIDP_PREPARSED_DATA preparsed) {
+        return HidP_SetUsageValueArray(type, FUsagePageParam, FLinkCollectionParam, FUsageParam,
+                                       UsageValue, UsageValueByteLength, preparsed, Report,
+                                       ReportLength);
+    });
+}
+
+NTSTATUS THidDevice::GetExtendedAttributes(HIDP_REPORT_TYPE ReportType, USHORT DataIndex,
+                                           PHIDP_EXTENDED_ATTRIBUTES Attributes,
+                                           ULONG& LengthAttributes) {
+    if (!HidP_GetExtendedAttributes)
+        return HIDP_STATUS_NOT_IMPLEMENTED;
+    return HidP_GetExtendedAttributes(ReportType, DataIndex, FPreparsedData, Attributes,
+                                      &LengthAttributes);
+}
+
+NTSTATUS THidDevice::InitializeReportForID(HIDP_REPORT_TYPE ReportType, UCHAR ReportID,
+                                           PCHAR Report, ULONG ReportLength) {
+    if (!HidP_InitializeReportForID)
+        return HIDP_STATUS_NOT_IMPLEMENTED;
+    return HidP_InitializeReportForID(ReportType, ReportID, FPreparsedData, Report, ReportLength);
 }

@@ -63,7 +63,7 @@ std::size_t AlertableContext::waitAndDeliver(DWORD milliseconds) {
 void AlertableContext::deliver(FinishedRead& read) {
     if (!read.report.empty())
         std::memcpy(read.buffer, read.report.data(), read.report.size());
-    const auto count = static_cast<DWORD>(read.report.size());
+    const auto count = read.report.empty() ? read.written : static_cast<DWORD>(read.report.size());
     read.overlapped->InternalHigh = count;
     read.overlapped->Internal = static_cast<DWORD>(ntStatusFromWin32Error(read.error));
     if (read.routine)

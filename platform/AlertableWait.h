@@ -14,13 +14,14 @@
 
 namespace platform {
 
-// A read that has finished but whose owner has not yet been told.
+// A read (or write) that has finished but whose owner has not yet been told.
 struct FinishedRead {
     LPOVERLAPPED overlapped = nullptr;
     LPOVERLAPPED_COMPLETION_ROUTINE routine = nullptr;
     void* buffer = nullptr;
     DWORD error = ERROR_SUCCESS;
     std::vector<std::uint8_t> report; // copied into buffer on delivery; empty on failure
+    DWORD written = 0;                // a write's byte count; a read counts its report
 };
 
 class AlertableContext {

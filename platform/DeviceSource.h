@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,8 +20,9 @@ namespace platform {
 
 // What device setup knows of one interface without opening it for I/O.
 struct HidInterfaceInfo {
-    std::string path;      // unique among attached interfaces
-    std::uint32_t instance = 0; // device-instance number: stable while attached, new after a re-plug
+    std::string path; // unique among attached interfaces
+    // Device-instance number: stable while attached, new after a re-plug.
+    std::uint32_t instance = 0;
 
     bool attributesReadable = true; // false: HidD_GetAttributes fails for this interface
     std::uint16_t vendorId = 0;
@@ -31,6 +33,16 @@ struct HidInterfaceInfo {
     std::u16string product;
     std::u16string serialNumber;
     bool stringsUnterminated = false; // strings are returned without a NUL, filling the buffer
+    // String 0: the language identifiers the device offers its strings in. Empty: none.
+    std::vector<std::uint16_t> languageIds;
+    // Strings by index beyond the three above (manufacturer 1, product 2, serial number 3).
+    std::map<std::uint8_t, std::u16string> indexedStrings;
+    // Whether the source reaches the device's string table: the language list and strings by
+    // any index. Where it does not (hidraw: sysfs has only the three named strings), those
+    // requests fail with ERROR_NOT_SUPPORTED.
+    bool stringsByIndexAvailable = false;
+    // The physical descriptor set, as the device returns it. Empty: the device has none.
+    std::vector<std::uint8_t> physicalDescriptor;
 
     std::vector<std::uint8_t> reportDescriptor;
     bool readWriteAllowed = true; // false: only an open without read-write access succeeds
@@ -56,10 +68,14 @@ public:
     // -EAGAIN when none is waiting, -ENODEV or -EIO once the device has gone.
     virtual int readInput(std::uint8_t* buffer, std::size_t size) = 0;
     // Writes one output report (ID byte first). Returns the bytes written, or -errno.
+    // Every operation that sends a report or asks for one refuses a non-zero report ID on a
+    // device without numbered reports (-EINVAL), as hidraw does.
     virtual int writeOutput(const std::uint8_t* report, std::size_t size) = 0;
 
     // Feature and input reports fetched on request, and reports set on request. For the two
-    // getters buffer[0] holds the report ID asked for on entry. Length or -errno.
+    // getters buffer[0] holds the report ID asked for on entry; what comes back is the device's
+    // answer as it is, ID byte first, even when that ID is not the one asked for. Length or
+    // -errno.
     virtual int getFeature(std::uint8_t* buffer, std::size_t size) = 0;
     virtual int setFeature(const std::uint8_t* report, std::size_t size) = 0;
     virtual int getInputReport(std::uint8_t* buffer, std::size_t size) = 0;

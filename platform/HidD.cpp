@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace platform {
 
@@ -73,18 +74,76 @@ BOOLEAN getString(HANDLE handle, Member member, PVOID buffer, ULONG bufferLength
     return info ? copyString(*info, (*info).*member, buffer, bufferLength) : FALSE;
 }
 
-// Runs one report transfer on the handle's connection; the buffer holds the report ID first.
-template <typename Transfer>
-BOOLEAN transferReport(HANDLE handle, PVOID buffer, ULONG length, Transfer transfer) {
-    const auto connection = connectionOrFail(handle);
+// The connection for one report transfer, or null with the reason; the buffer must hold at
+// least the report ID.
+std::shared_ptr<HidConnection> reportConnectionOrFail(HANDLE handle, PVOID buffer, ULONG length) {
+    auto connection = connectionOrFail(handle);
+    if (connection && (buffer == nullptr || length == 0)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return nullptr;
+    }
+    return connection;
+}
+
+using SendReport = int (HidConnection::*)(const std::uint8_t*, std::size_t);
+using FetchReport = int (HidConnection::*)(std::uint8_t*, std::size_t);
+
+BOOLEAN sendReport(HANDLE handle, PVOID buffer, ULONG length, SendReport send) {
+    const auto connection = reportConnectionOrFail(handle, buffer, length);
     if (!connection) {
         return FALSE;
     }
-    if (buffer == nullptr || length == 0) {
-        return fail(ERROR_INVALID_USER_BUFFER);
-    }
-    const int result = transfer(*connection, static_cast<std::uint8_t*>(buffer), length);
+    const int result = ((*connection).*send)(static_cast<const std::uint8_t*>(buffer), length);
     return result < 0 ? fail(win32ErrorFromErrno(-result)) : TRUE;
+}
+
+// Fetches the report whose ID is in the buffer's first byte. The answer lands in a scratch
+// buffer first: a device that answers with another report (a stale one, one of another ID, or
+// nothing at all) must not leave bytes in the caller's buffer that look like the report asked
+// for. ERROR_INVALID_DATA says the device answered, but not with usable data; the caller's
+// arguments were right. *fetched: the answer's length.
+BOOLEAN fetchReport(HANDLE handle, PVOID buffer, ULONG length, FetchReport fetch, ULONG* fetched) {
+    *fetched = 0;
+    const auto connection = reportConnectionOrFail(handle, buffer, length);
+    if (!connection) {
+        return FALSE;
+    }
+    auto* report = static_cast<std::uint8_t*>(buffer);
+    std::vector<std::uint8_t> answer(length, 0);
+    answer[0] = report[0];
+    const int result = ((*connection).*fetch)(answer.data(), answer.size());
+    if (result < 0) {
+        return fail(win32ErrorFromErrno(-result));
+    }
+    if (result == 0 || answer[0] != report[0]) {
+        return fail(ERROR_INVALID_DATA);
+    }
+    std::copy_n(answer.begin(), result, report);
+    *fetched = static_cast<ULONG>(result);
+    return TRUE;
+}
+
+// The string at an index, or nothing when the source cannot fetch strings by that index.
+std::optional<std::u16string> indexedString(const HidInterfaceInfo& info, ULONG index) {
+    switch (index) {
+    case 1:
+        return info.manufacturer;
+    case 2:
+        return info.product;
+    case 3:
+        return info.serialNumber;
+    default:
+        break;
+    }
+    if (!info.stringsByIndexAvailable) {
+        return std::nullopt;
+    }
+    if (index == 0) {
+        return std::u16string(info.languageIds.begin(), info.languageIds.end());
+    }
+    const auto it = index <= 0xFF ? info.indexedStrings.find(static_cast<std::uint8_t>(index))
+                                  : info.indexedStrings.end();
+    return it != info.indexedStrings.end() ? it->second : std::u16string();
 }
 
 bool isValidQueueSize(ULONG count) {
@@ -130,16 +189,12 @@ BOOLEAN HidD_GetSerialNumberString(HANDLE HidDeviceObject, PVOID Buffer, ULONG B
 
 BOOLEAN HidD_GetIndexedString(HANDLE HidDeviceObject, ULONG StringIndex, PVOID Buffer,
                               ULONG BufferLength) {
-    switch (StringIndex) {
-    case 1:
-        return HidD_GetManufacturerString(HidDeviceObject, Buffer, BufferLength);
-    case 2:
-        return HidD_GetProductString(HidDeviceObject, Buffer, BufferLength);
-    case 3:
-        return HidD_GetSerialNumberString(HidDeviceObject, Buffer, BufferLength);
-    default:
-        return interfaceOrFail(HidDeviceObject) ? fail(ERROR_INVALID_PARAMETER) : FALSE;
+    const auto info = interfaceOrFail(HidDeviceObject);
+    if (!info) {
+        return FALSE;
     }
+    const auto text = indexedString(*info, StringIndex);
+    return text ? copyString(*info, *text, Buffer, BufferLength) : fail(ERROR_NOT_SUPPORTED);
 }
 
 BOOLEAN HidD_GetPreparsedData(HANDLE HidDeviceObject, PHIDP_PREPARSED_DATA* PreparsedData) {
@@ -189,31 +244,44 @@ BOOLEAN HidD_FlushQueue(HANDLE HidDeviceObject) {
 }
 
 BOOLEAN HidD_GetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    return transferReport(
-        HidDeviceObject, ReportBuffer, ReportBufferLength,
-        [](HidConnection& c, std::uint8_t* b, ULONG n) { return c.getFeature(b, n); });
+    ULONG fetched = 0;
+    return fetchReport(HidDeviceObject, ReportBuffer, ReportBufferLength,
+                       &HidConnection::getFeature, &fetched);
 }
 
 BOOLEAN HidD_SetFeature(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    return transferReport(
-        HidDeviceObject, ReportBuffer, ReportBufferLength,
-        [](HidConnection& c, std::uint8_t* b, ULONG n) { return c.setFeature(b, n); });
+    return sendReport(HidDeviceObject, ReportBuffer, ReportBufferLength,
+                      &HidConnection::setFeature);
 }
 
 BOOLEAN HidD_GetInputReport(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    return transferReport(
-        HidDeviceObject, ReportBuffer, ReportBufferLength,
-        [](HidConnection& c, std::uint8_t* b, ULONG n) { return c.getInputReport(b, n); });
+    ULONG fetched = 0;
+    return fetchReport(HidDeviceObject, ReportBuffer, ReportBufferLength,
+                       &HidConnection::getInputReport, &fetched);
 }
 
 BOOLEAN HidD_SetOutputReport(HANDLE HidDeviceObject, PVOID ReportBuffer, ULONG ReportBufferLength) {
-    return transferReport(
-        HidDeviceObject, ReportBuffer, ReportBufferLength,
-        [](HidConnection& c, std::uint8_t* b, ULONG n) { return c.setOutputReport(b, n); });
+    return sendReport(HidDeviceObject, ReportBuffer, ReportBufferLength,
+                      &HidConnection::setOutputReport);
 }
 
-BOOLEAN HidD_GetPhysicalDescriptor(HANDLE HidDeviceObject, PVOID, ULONG) {
-    return interfaceOrFail(HidDeviceObject) ? fail(ERROR_NOT_SUPPORTED) : FALSE;
+BOOLEAN HidD_GetPhysicalDescriptor(HANDLE HidDeviceObject, PVOID Buffer, ULONG BufferLength) {
+    const auto info = interfaceOrFail(HidDeviceObject);
+    if (!info) {
+        return FALSE;
+    }
+    const auto& descriptor = info->physicalDescriptor;
+    if (descriptor.empty()) {
+        return fail(ERROR_NOT_SUPPORTED);
+    }
+    if (BufferLength < descriptor.size()) {
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    }
+    if (Buffer == nullptr) {
+        return fail(ERROR_INVALID_USER_BUFFER);
+    }
+    std::copy(descriptor.begin(), descriptor.end(), static_cast<std::uint8_t*>(Buffer));
+    return TRUE;
 }
 
 BOOLEAN HidD_GetConfiguration(HANDLE HidDeviceObject, PHIDD_CONFIGURATION Configuration,
@@ -269,7 +337,62 @@ std::vector<std::pair<std::string, void*>> hidModuleEntries() {
         entry("HidP_GetValueCaps", &HidP_GetValueCaps),
         entry("HidP_MaxDataListLength", &HidP_MaxDataListLength),
         entry("HidP_MaxUsageListLength", &HidP_MaxUsageListLength),
+        entry("HidP_GetData", &HidP_GetData),
+        entry("HidP_SetData", &HidP_SetData),
+        entry("HidP_GetUsages", &HidP_GetUsages),
+        entry("HidP_GetUsagesEx", &HidP_GetUsagesEx),
+        entry("HidP_SetUsages", &HidP_SetUsages),
+        entry("HidP_UnsetUsages", &HidP_UnsetUsages),
+        entry("HidP_GetUsageValue", &HidP_GetUsageValue),
+        entry("HidP_GetScaledUsageValue", &HidP_GetScaledUsageValue),
+        entry("HidP_GetUsageValueArray", &HidP_GetUsageValueArray),
+        entry("HidP_SetUsageValue", &HidP_SetUsageValue),
+        entry("HidP_SetScaledUsageValue", &HidP_SetScaledUsageValue),
+        entry("HidP_SetUsageValueArray", &HidP_SetUsageValueArray),
+        entry("HidP_GetExtendedAttributes", &HidP_GetExtendedAttributes),
+        entry("HidP_InitializeReportForID", &HidP_InitializeReportForID),
     };
 }
 
+namespace {
+
+BOOL deviceRequest(HANDLE handle, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                   ULONG* returned) {
+    *returned = 0;
+    if (!interfaceOrFail(handle)) {
+        return FALSE;
+    }
+    switch (code) {
+    case IOCTL_HID_FLUSH_QUEUE:
+        return HidD_FlushQueue(handle);
+    case IOCTL_HID_SET_FEATURE:
+        return HidD_SetFeature(handle, in, inSize);
+    case IOCTL_HID_SET_OUTPUT_REPORT:
+        return HidD_SetOutputReport(handle, in, inSize);
+    case IOCTL_HID_GET_FEATURE:
+        return fetchReport(handle, out, outSize, &HidConnection::getFeature, returned);
+    case IOCTL_HID_GET_INPUT_REPORT:
+        return fetchReport(handle, out, outSize, &HidConnection::getInputReport, returned);
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+}
+
+} // namespace
+
 } // namespace platform
+
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                     LPOVERLAPPED lpOverlapped) {
+    ULONG returned = 0;
+    const BOOL done =
+        lpOverlapped != nullptr
+            ? platform::fail(ERROR_INVALID_PARAMETER)
+            : platform::deviceRequest(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize,
+                                      lpOutBuffer, nOutBufferSize, &returned);
+    if (lpBytesReturned != nullptr) {
+        *lpBytesReturned = returned;
+    }
+    return done;
+}

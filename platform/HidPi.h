@@ -243,4 +243,118 @@ inline ULONG HidP_MaxButtonListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePa
     return HidP_MaxUsageListLength(ReportType, UsagePage, PreparsedData);
 }
 
+// The report operations below read or write one report buffer whose length must equal the
+// report type's byte length in HIDP_CAPS (else HIDP_STATUS_INVALID_REPORT_LENGTH). Byte 0 is the
+// report ID: where the descriptor declares IDs it must name one that carries the control asked
+// for (else HIDP_STATUS_INCOMPATIBLE_REPORT_ID); where it declares none it must be 0 (else
+// HIDP_STATUS_INCOMPATIBLE_REPORT_ID too). A usage that is in no report of the type answers
+// HIDP_STATUS_USAGE_NOT_FOUND. Null list, length or report pointers answer HIDP_STATUS_NULL.
+
+// Every control of the report named by its ID byte, by data index: buttons that are on, and each
+// value (value arrays excepted), in data-index order and each index once. Fills what fits of
+// *DataLength entries and sets *DataLength to how many there are (HIDP_STATUS_BUFFER_TOO_SMALL
+// when that is more); HidP_MaxDataListLength entries always suffice.
+NTSTATUS HidP_GetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PULONG DataLength,
+                      PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report, ULONG ReportLength);
+
+// Sets controls by data index. Stops at the first entry that fails, with *DataLength set to the
+// number of entries written before it; HIDP_STATUS_DATA_INDEX_NOT_FOUND for an index that is in
+// no report of the type, HIDP_STATUS_BUFFER_TOO_SMALL when an array has no free place left.
+NTSTATUS HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PULONG DataLength,
+                      PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report, ULONG ReportLength);
+
+// The buttons of one usage page (0: every page) that are on in the report, from variable and
+// array items. Fills what fits and sets *UsageLength to the count; HIDP_STATUS_BUFFER_TOO_SMALL
+// when it is more than was asked for.
+NTSTATUS HidP_GetUsages(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
+                        PUSAGE UsageList, PULONG UsageLength, PHIDP_PREPARSED_DATA PreparsedData,
+                        PCHAR Report, ULONG ReportLength);
+
+// As HidP_GetUsages, over every usage page, with each button's page.
+NTSTATUS HidP_GetUsagesEx(HIDP_REPORT_TYPE ReportType, USHORT LinkCollection,
+                          PUSAGE_AND_PAGE ButtonList, ULONG* UsageLength,
+                          PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report, ULONG ReportLength);
+
+// Turns the listed buttons on (a variable bit set, or a free array place taken). Stops at the
+// first usage that fails, with *UsageLength set to its position.
+NTSTATUS HidP_SetUsages(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
+                        PUSAGE UsageList, PULONG UsageLength, PHIDP_PREPARSED_DATA PreparsedData,
+                        PCHAR Report, ULONG ReportLength);
+
+// Turns the listed buttons off; HIDP_STATUS_BUTTON_NOT_PRESSED for one that is not on.
+NTSTATUS HidP_UnsetUsages(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
+                          PUSAGE UsageList, PULONG UsageLength, PHIDP_PREPARSED_DATA PreparsedData,
+                          PCHAR Report, ULONG ReportLength);
+
+// The raw bits of one value, unsigned, as the report carries them. This and the other single-value
+// operations answer HIDP_STATUS_IS_VALUE_ARRAY for a usage that owns several places (a value
+// array, read and written whole by HidP_GetUsageValueArray and HidP_SetUsageValueArray).
+NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
+                            USAGE Usage, PULONG UsageValue, PHIDP_PREPARSED_DATA PreparsedData,
+                            PCHAR Report, ULONG ReportLength);
+
+// One value, sign-extended when its logical range is signed, and scaled into its physical range
+// when that is declared. HIDP_STATUS_NULL when it lies outside its logical range and the item has
+// a null state, HIDP_STATUS_VALUE_OUT_OF_RANGE when it lies outside without one;
+// HIDP_STATUS_BAD_LOG_PHY_VALUES when either range runs backwards or is empty.
+NTSTATUS HidP_GetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
+                                  USHORT LinkCollection, USAGE Usage, PLONG UsageValue,
+                                  PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
+                                  ULONG ReportLength);
+
+// All places of a value with a report count above 1, packed as the report packs them.
+// HIDP_STATUS_NOT_VALUE_ARRAY for a value with one place; HIDP_STATUS_BUFFER_TOO_SMALL when
+// UsageValueByteLength is below the places' bits rounded up to bytes.
+NTSTATUS HidP_GetUsageValueArray(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
+                                 USHORT LinkCollection, USAGE Usage, PCHAR UsageValue,
+                                 USHORT UsageValueByteLength, PHIDP_PREPARSED_DATA PreparsedData,
+                                 PCHAR Report, ULONG ReportLength);
+
+// Writes the low bits of UsageValue into one value.
+NTSTATUS HidP_SetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
+                            USAGE Usage, ULONG UsageValue, PHIDP_PREPARSED_DATA PreparsedData,
+                            PCHAR Report, ULONG ReportLength);
+
+// Writes a physical value, scaled into the logical range. A value outside the physical range
+// writes the null state where the item has one (and answers HIDP_STATUS_SUCCESS), else answers
+// HIDP_STATUS_VALUE_OUT_OF_RANGE and leaves the report alone.
+NTSTATUS HidP_SetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
+                                  USHORT LinkCollection, USAGE Usage, LONG UsageValue,
+                                  PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
+                                  ULONG ReportLength);
+
+// The inverse of HidP_GetUsageValueArray.
+NTSTATUS HidP_SetUsageValueArray(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
+                                 USHORT LinkCollection, USAGE Usage, PCHAR UsageValue,
+                                 USHORT UsageValueByteLength, PHIDP_PREPARSED_DATA PreparsedData,
+                                 PCHAR Report, ULONG ReportLength);
+
+// The items of a control that the parser does not know. This parser keeps none, so a known data
+// index gets a record with no unknowns (*LengthAttributes must leave room for the header);
+// HIDP_STATUS_DATA_INDEX_NOT_FOUND otherwise.
+NTSTATUS HidP_GetExtendedAttributes(HIDP_REPORT_TYPE ReportType, USHORT DataIndex,
+                                    PHIDP_PREPARSED_DATA PreparsedData,
+                                    PHIDP_EXTENDED_ATTRIBUTES Attributes, PULONG LengthAttributes);
+
+// Clears a report buffer for one report ID: byte 0 becomes the ID, every value with a null state
+// its null value (the lowest its bits hold when below the logical range, else the one just above
+// it), every array place a selector naming nothing (0, or all ones where 0 names a usage),
+// everything else 0. HIDP_STATUS_REPORT_DOES_NOT_EXIST when the type has no
+// report of that ID.
+NTSTATUS HidP_InitializeReportForID(HIDP_REPORT_TYPE ReportType, UCHAR ReportID,
+                                    PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
+                                    ULONG ReportLength);
+
 } // namespace platform
+
+// The button names of the usage operations, as that system's header spells them: macros, so
+// that they resolve to whichever HidP_*Usages is in scope, the parser's own or an entry bound at
+// run time.
+#define HidP_GetButtons(Rty, UPa, LCo, ULi, ULe, Ppd, Rep, RLe)                                    \
+    HidP_GetUsages(Rty, UPa, LCo, ULi, ULe, Ppd, Rep, RLe)
+#define HidP_GetButtonsEx(Rty, LCo, BLi, ULe, Ppd, Rep, RLe)                                       \
+    HidP_GetUsagesEx(Rty, LCo, BLi, ULe, Ppd, Rep, RLe)
+#define HidP_SetButtons(Rty, UPa, LCo, ULi, ULe, Ppd, Rep, RLe)                                    \
+    HidP_SetUsages(Rty, UPa, LCo, ULi, ULe, Ppd, Rep, RLe)
+#define HidP_UnsetButtons(Rty, UPa, LCo, ULi, ULe, Ppd, Rep, RLe)                                  \
+    HidP_UnsetUsages(Rty, UPa, LCo, ULi, ULe, Ppd, Rep, RLe)

@@ -76,6 +76,7 @@ struct GlobalState {
     ULONG unitsExp = 0, units = 0;
     std::uint32_t reportSize = 0, reportCount = 0;
     std::uint8_t reportId = 0;
+    std::vector<HIDP_UNKNOWN_TOKEN> unknowns;
 };
 
 // A usage as an item gives it: four-byte usages carry their own page.
@@ -132,6 +133,7 @@ private:
     bool onMain(const Item& item);
     bool onGlobal(const Item& item);
     bool onLocal(const Item& item);
+    void rememberUnknownGlobal(const Item& item);
     bool finish();
 
     bool openCollection(const Item& item);
@@ -258,8 +260,28 @@ bool Parser::onGlobal(const Item& item) {
         globalStack_.pop_back();
         return true;
     default:
-        return true; // reserved global items carry nothing this parser reports
+        rememberUnknownGlobal(item);
+        return true;
     }
+}
+
+// Global items of reserved kinds are kept, as their one-byte prefix and data, for
+// HidP_GetExtendedAttributes. A later item of the same tag replaces an earlier one, as it would
+// replace a known global's value, so at most one per reserved tag is kept.
+void Parser::rememberUnknownGlobal(const Item& item) {
+    const auto sizeCode = static_cast<std::uint8_t>(item.size == 4 ? 3 : item.size);
+    HIDP_UNKNOWN_TOKEN token{};
+    token.Token =
+        static_cast<UCHAR>(item.tag << 4 | static_cast<std::uint8_t>(item.type) << 2 | sizeCode);
+    token.BitField = item.data;
+    std::vector<HIDP_UNKNOWN_TOKEN>& unknowns = global_.unknowns;
+    const auto sameTag = std::find_if(unknowns.begin(), unknowns.end(), [&](const auto& known) {
+        return known.Token >> 4 == item.tag;
+    });
+    if (sameTag != unknowns.end())
+        *sameTag = token;
+    else
+        unknowns.push_back(token);
 }
 
 bool Parser::onLocal(const Item& item) {
@@ -426,6 +448,7 @@ ReportField Parser::fieldTemplate(HIDP_REPORT_TYPE type, std::uint16_t flags,
     field.physicalMax = global_.physicalMax;
     field.unitsExp = global_.unitsExp;
     field.units = global_.units;
+    field.globalUnknowns = global_.unknowns;
     field.linkCollection = openCollections_.back();
     const auto setIndexOrRange = [](const IndexOrRange& locals, bool& isRange, USHORT& min,
                                     USHORT& max) {

@@ -61,6 +61,8 @@ struct ReportField {
     // Array items: how many usages of the item come before usageMin, so that a selector equal to
     // logicalMin + arrayIndexBase + k stands for usageMin + k.
     std::uint16_t arrayIndexBase = 0;
+    // Global items of kinds this parser does not know, in force at the main item; one per tag.
+    std::vector<HIDP_UNKNOWN_TOKEN> globalUnknowns;
 
     bool isArray() const { return (flags & kMainVariable) == 0; }
     bool isAbsolute() const { return (flags & kMainRelative) == 0; }

@@ -103,6 +103,57 @@ const std::vector<std::uint8_t> mouseDescriptor = {
     0xC0,       // End Collection
 };
 
+const std::vector<std::uint8_t> gamePadDescriptor = {
+    0x05, 0x01,       // Usage Page (Generic Desktop)
+    0x09, 0x05,       // Usage (Game Pad)
+    0xA1, 0x01,       // Collection (Application)
+    0x85, 0x01,       //   Report ID (1)
+    0x05, 0x09,       //   Usage Page (Button)
+    0x19, 0x01,       //   Usage Minimum (1)
+    0x29, 0x08,       //   Usage Maximum (8)
+    0x15, 0x00,       //   Logical Minimum (0)
+    0x25, 0x01,       //   Logical Maximum (1)
+    0x75, 0x01,       //   Report Size (1)
+    0x95, 0x08,       //   Report Count (8)
+    0x81, 0x02,       //   Input (Data, Variable, Absolute): buttons
+    0x05, 0x01,       //   Usage Page (Generic Desktop)
+    0x09, 0x30,       //   Usage (X)
+    0x09, 0x31,       //   Usage (Y)
+    0x15, 0x81,       //   Logical Minimum (-127)
+    0x25, 0x7F,       //   Logical Maximum (127)
+    0x75, 0x08,       //   Report Size (8)
+    0x95, 0x02,       //   Report Count (2)
+    0x81, 0x02,       //   Input (Data, Variable, Absolute): stick
+    0x85, 0x02,       //   Report ID (2)
+    0x06, 0x00, 0xFF, //   Usage Page (Vendor 0xFF00)
+    0x09, 0x01,       //   Usage (1)
+    0x15, 0x00,       //   Logical Minimum (0)
+    0x26, 0xFF, 0x00, //   Logical Maximum (255)
+    0x75, 0x08,       //   Report Size (8)
+    0x95, 0x02,       //   Report Count (2)
+    0xB1, 0x02,       //   Feature (Data, Variable, Absolute): dead zone and gain
+    0x85, 0x03,       //   Report ID (3)
+    0x05, 0x08,       //   Usage Page (LEDs)
+    0x19, 0x01,       //   Usage Minimum (1)
+    0x29, 0x04,       //   Usage Maximum (4)
+    0x15, 0x00,       //   Logical Minimum (0)
+    0x25, 0x01,       //   Logical Maximum (1)
+    0x75, 0x01,       //   Report Size (1)
+    0x95, 0x04,       //   Report Count (4)
+    0x91, 0x02,       //   Output (Data, Variable, Absolute): LEDs
+    0x75, 0x04,       //   Report Size (4)
+    0x95, 0x01,       //   Report Count (1)
+    0x91, 0x01,       //   Output (Constant): padding
+    0xC0,             // End Collection
+};
+
+// Descriptor set 0 (one further set of three bytes), then set 1: right-hand bias, and one
+// physical descriptor naming the index finger with effort 1.
+const std::vector<std::uint8_t> gamePadPhysicalDescriptor = {0x01, 0x03, 0x00, 0x20, 0x07, 0x01};
+
+constexpr std::uint16_t LanguageEnglishUnitedStates = 0x0409;
+constexpr std::uint16_t LanguageGerman = 0x0407;
+
 std::u16string hardwareId(std::uint16_t vendor, std::uint16_t product) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::u16string id = u"HID\\VID_";
@@ -126,6 +177,8 @@ SimDeviceModel baseModel(std::uint16_t vendor, std::uint16_t product, std::u16st
     info.manufacturer = std::move(manufacturer);
     info.product = std::move(name);
     info.reportDescriptor = std::move(descriptor);
+    info.languageIds = {LanguageEnglishUnitedStates};
+    info.stringsByIndexAvailable = true;
     info.deviceDescription = u"HID-compliant device";
     info.hardwareIds = {hardwareId(vendor, product), u"HID_DEVICE"};
     info.friendlyName = info.product;
@@ -137,10 +190,24 @@ SimDeviceModel baseModel(std::uint16_t vendor, std::uint16_t product, std::u16st
 
 } // namespace
 
+namespace {
+
+// The locator's answer: the command byte echoed, the configuration, 0xFF to the end.
+Report locatorAnswer(std::uint8_t command, const std::array<std::uint8_t, 16>& configuration) {
+    Report answer(SimLocatorReportLength, 0xFF);
+    answer[0] = 0;
+    answer[1] = command;
+    std::copy(configuration.begin(), configuration.end(), answer.begin() + 2);
+    return answer;
+}
+
+} // namespace
+
 SimDeviceModel makeSimLocator() {
     SimDeviceModel model = baseModel(SimLocatorVendorId, SimLocatorProductId, u"Tarvex", u"Locator",
                                      locatorDescriptor);
     model.info.serialNumber = u"SIM0001";
+    model.inputReports[0] = locatorAnswer(LocatorReadCommand, SimLocatorFactoryConfiguration);
     auto configuration =
         std::make_shared<std::array<std::uint8_t, 16>>(SimLocatorFactoryConfiguration);
     model.answer = [configuration](const Report& output) -> std::vector<Report> {
@@ -154,11 +221,7 @@ SimDeviceModel makeSimLocator() {
         if (command == LocatorWriteCommand) {
             std::copy_n(data.begin() + 2, configuration->size(), configuration->begin());
         }
-        Report answer(SimLocatorReportLength, 0xFF);
-        answer[0] = 0;
-        answer[1] = command;
-        std::copy(configuration->begin(), configuration->end(), answer.begin() + 2);
-        return {answer};
+        return {locatorAnswer(command, *configuration)};
     };
     return model;
 }
@@ -167,6 +230,7 @@ SimDeviceModel makeSimKeyboard() {
     SimDeviceModel model =
         baseModel(0x046D, 0xC31C, u"Logitech", u"USB Keyboard", keyboardDescriptor);
     model.info.deviceDescription = u"HID Keyboard Device";
+    model.inputReports[0] = Report(9, 0); // no modifier, no key
     return model;
 }
 
@@ -174,6 +238,19 @@ SimDeviceModel makeSimMouse() {
     SimDeviceModel model =
         baseModel(0x046D, 0xC077, u"Logitech", u"USB Optical Mouse", mouseDescriptor);
     model.info.deviceDescription = u"HID-compliant mouse";
+    model.inputReports[0] = Report(4, 0); // no button, no movement
+    return model;
+}
+
+SimDeviceModel makeSimGamePad() {
+    SimDeviceModel model = baseModel(0x2E8A, 0x1066, u"Tarvex", u"Sim Game Pad", gamePadDescriptor);
+    model.numberedReports = true;
+    model.info.serialNumber = u"GP-0042";
+    model.info.languageIds = {LanguageEnglishUnitedStates, LanguageGerman};
+    model.info.indexedStrings[4] = u"Calibrate";
+    model.info.physicalDescriptor = gamePadPhysicalDescriptor;
+    model.features[2] = {0x02, 0x10, 0x80};
+    model.inputReports[1] = {0x01, 0x00, 0x00, 0x00};
     return model;
 }
 
@@ -296,6 +373,7 @@ public:
         std::vector<std::shared_ptr<DeviceEnd>> ends;
         {
             std::lock_guard lock(mutex_);
+            model_.inputReports[report[0]] = report;
             std::erase_if(ends_, [](const auto& weak) { return weak.expired(); });
             for (const auto& weak : ends_) {
                 if (auto end = weak.lock()) {
@@ -353,17 +431,10 @@ public:
     }
 
     int getFeature(std::uint8_t* buffer, std::size_t size) {
-        std::lock_guard lock(mutex_);
-        if (!attached_) {
-            return -ENODEV;
-        }
-        const auto it = model_.features.find(buffer[0]);
-        if (it == model_.features.end()) {
-            return -EPIPE; // the device stalls a request for a report it does not have
-        }
-        const std::size_t length = std::min(size, it->second.size());
-        std::copy_n(it->second.begin(), length, buffer);
-        return static_cast<int>(length);
+        return answerStored(model_.features, buffer, size);
+    }
+    int getInputReport(std::uint8_t* buffer, std::size_t size) {
+        return answerStored(model_.inputReports, buffer, size);
     }
 
     int setFeature(const std::uint8_t* report, std::size_t size) {
@@ -381,6 +452,23 @@ public:
     bool dropAnswers_ = false;
 
 private:
+    // Answers a request for the report whose ID is in buffer[0] with the one stored under it,
+    // cut to the buffer.
+    int answerStored(const std::map<std::uint8_t, Report>& stored, std::uint8_t* buffer,
+                     std::size_t size) {
+        std::lock_guard lock(mutex_);
+        if (!attached_) {
+            return -ENODEV;
+        }
+        const auto it = stored.find(buffer[0]);
+        if (it == stored.end()) {
+            return -EPIPE; // the device stalls a request for a report it does not have
+        }
+        const std::size_t length = std::min(size, it->second.size());
+        std::copy_n(it->second.begin(), length, buffer);
+        return static_cast<int>(length);
+    }
+
     mutable std::mutex mutex_;
     std::mutex answerMutex_;
     std::atomic<bool> attached_{true};
@@ -404,25 +492,30 @@ public:
         return input_.readInput(buffer, size);
     }
     int writeOutput(const std::uint8_t* report, std::size_t size) override {
-        if (report == nullptr || size == 0) {
+        if (refuses(report, size)) {
             return -EINVAL;
         }
         return device_->receiveOutput(Report(report, report + size), device_, *scheduler_);
     }
     int getFeature(std::uint8_t* buffer, std::size_t size) override {
-        return size == 0 ? -EINVAL : device_->getFeature(buffer, size);
+        return refuses(buffer, size) ? -EINVAL : device_->getFeature(buffer, size);
     }
     int setFeature(const std::uint8_t* report, std::size_t size) override {
-        return size == 0 ? -EINVAL : device_->setFeature(report, size);
+        return refuses(report, size) ? -EINVAL : device_->setFeature(report, size);
     }
-    int getInputReport(std::uint8_t*, std::size_t) override {
-        return device_->attached() ? -EPIPE : -ENODEV;
+    int getInputReport(std::uint8_t* buffer, std::size_t size) override {
+        return refuses(buffer, size) ? -EINVAL : device_->getInputReport(buffer, size);
     }
     int setOutputReport(const std::uint8_t* report, std::size_t size) override {
         return writeOutput(report, size);
     }
 
 private:
+    // What hidraw refuses: no report at all, or a report ID on a device without numbered reports.
+    bool refuses(const std::uint8_t* report, std::size_t size) const {
+        return report == nullptr || size == 0 || (!device_->numberedReports() && report[0] != 0);
+    }
+
     FdReportConnection input_;
     std::shared_ptr<DeviceEnd> deviceEnd_;
     std::shared_ptr<SimDeviceSource::Device> device_;

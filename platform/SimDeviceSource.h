@@ -32,6 +32,10 @@ struct SimDeviceModel {
     std::function<std::vector<Report>(const Report& output)> answer;
     // Feature reports by report ID: a get returns the stored one, a set replaces it.
     std::map<std::uint8_t, Report> features;
+    // Input reports by report ID, as a get-input-report request answers them: the device's
+    // current state, which every input report it sends replaces. A report stored under another
+    // ID than its first byte is answered as it is, like a device that confuses its reports.
+    std::map<std::uint8_t, Report> inputReports;
 };
 
 constexpr std::uint16_t SimLocatorVendorId = 0x3F7C;
@@ -47,6 +51,10 @@ constexpr std::array<std::uint8_t, 16> SimLocatorFactoryConfiguration = {
 SimDeviceModel makeSimLocator();
 SimDeviceModel makeSimKeyboard(); // boot keyboard
 SimDeviceModel makeSimMouse();    // boot mouse
+// A game pad with numbered reports: input 1 (eight buttons, X and Y from -127 to 127), feature
+// 2 (two vendor-defined bytes, 0x10 and 0x80 at first), output 3 (four LEDs). The one device
+// here with a physical descriptor, strings in two languages and a string at index 4.
+SimDeviceModel makeSimGamePad();
 
 class SimDeviceSource : public DeviceSource {
 public:

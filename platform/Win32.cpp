@@ -80,6 +80,25 @@ BOOL CloseHandle(HANDLE hObject) {
     return TRUE;
 }
 
+namespace {
+
+// Writes one output report through the handle; the bytes written, or FALSE with the error.
+BOOL writeReport(const platform::DeviceHandle& device, LPCVOID buffer, DWORD size, DWORD* written) {
+    *written = 0;
+    if (!device.canWrite())
+        return fail(ERROR_ACCESS_DENIED);
+    if (!buffer && size > 0)
+        return fail(ERROR_INVALID_USER_BUFFER);
+    const int result =
+        device.connection()->writeOutput(static_cast<const std::uint8_t*>(buffer), size);
+    if (result < 0)
+        return fail(platform::win32ErrorFromErrno(-result));
+    *written = static_cast<DWORD>(result);
+    return TRUE;
+}
+
+} // namespace
+
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesWritten)
@@ -87,20 +106,73 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     const auto device = platform::lookupHandle(hFile);
     if (!device)
         return fail(ERROR_INVALID_HANDLE);
-    if (!device->canWrite())
-        return fail(ERROR_ACCESS_DENIED);
-    if (!lpBuffer && nNumberOfBytesToWrite > 0)
-        return fail(ERROR_INVALID_USER_BUFFER);
-    const int written = device->connection()->writeOutput(
-        static_cast<const std::uint8_t*>(lpBuffer), nNumberOfBytesToWrite);
-    if (written < 0)
-        return fail(platform::win32ErrorFromErrno(-written));
+    DWORD written = 0;
+    if (!writeReport(*device, lpBuffer, nNumberOfBytesToWrite, &written))
+        return FALSE;
     if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = static_cast<DWORD>(written);
+        *lpNumberOfBytesWritten = written;
     if (lpOverlapped) {
         lpOverlapped->Internal = static_cast<DWORD>(STATUS_SUCCESS);
-        lpOverlapped->InternalHigh = static_cast<DWORD>(written);
+        lpOverlapped->InternalHigh = written;
     }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+// The write itself is done at once; only its completion waits for the alertable wait.
+BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                 LPOVERLAPPED lpOverlapped, LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine) {
+    const auto device = platform::lookupHandle(hFile);
+    if (!device)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!lpOverlapped || !device->isOverlapped())
+        return fail(ERROR_INVALID_PARAMETER);
+    lpOverlapped->Internal = static_cast<DWORD>(STATUS_PENDING);
+    lpOverlapped->InternalHigh = 0;
+    DWORD written = 0;
+    if (!writeReport(*device, lpBuffer, nNumberOfBytesToWrite, &written)) {
+        lpOverlapped->Internal =
+            static_cast<DWORD>(platform::ntStatusFromWin32Error(GetLastError()));
+        return FALSE;
+    }
+    platform::AlertableContext::current()->post(
+        {lpOverlapped, lpCompletionRoutine, nullptr, ERROR_SUCCESS, {}, written});
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    const auto device = platform::lookupHandle(hFile);
+    if (!device)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!device->canRead())
+        return fail(ERROR_ACCESS_DENIED);
+    if (!lpBuffer && nNumberOfBytesToRead > 0)
+        return fail(ERROR_INVALID_USER_BUFFER);
+
+    // A context of its own, so that the wait delivers this read and nothing else the thread
+    // has pending: a blocking read is not an alertable wait.
+    const auto context = std::make_shared<platform::AlertableContext>();
+    OVERLAPPED own{};
+    own.Internal = static_cast<DWORD>(STATUS_PENDING);
+    DWORD error = ERROR_SUCCESS;
+    if (!device->startRead({context, &own, nullptr, lpBuffer, nNumberOfBytesToRead}, &error))
+        return fail(error);
+    while (transferStatus(own) == static_cast<DWORD>(STATUS_PENDING))
+        context->waitAndDeliver(INFINITE);
+
+    if (lpOverlapped) {
+        lpOverlapped->Internal = own.Internal;
+        lpOverlapped->InternalHigh = own.InternalHigh;
+    }
+    const auto status = static_cast<NTSTATUS>(transferStatus(own));
+    if (status != STATUS_SUCCESS)
+        return fail(platform::win32ErrorFromNtStatus(status));
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = static_cast<DWORD>(own.InternalHigh);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

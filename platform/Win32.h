@@ -97,6 +97,18 @@ BOOL CloseHandle(HANDLE hObject);
 // handle's flags. A report the device does not take fails with the device's error.
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped);
+// Writes like WriteFile, on a handle opened with GENERIC_WRITE and FILE_FLAG_OVERLAPPED; the
+// outcome reaches lpOverlapped and the completion routine in the calling thread's next
+// alertable wait, as for ReadFileEx. FALSE, with no routine to come, when it cannot start.
+BOOL WriteFileEx(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                 LPOVERLAPPED lpOverlapped, LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine);
+// Reads one input report from the handle's queue, waiting as long as it takes for one to
+// arrive, whatever the handle's flags; no completion routine of the thread runs meanwhile.
+// Ends with ERROR_OPERATION_ABORTED when the handle is closed meanwhile, and with
+// ERROR_DEVICE_NOT_CONNECTED once the device has gone and its queue is empty. A report longer
+// than the buffer fails with ERROR_INVALID_USER_BUFFER and stays queued.
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped);
 // Starts a read of one input report on a handle opened with GENERIC_READ and
 // FILE_FLAG_OVERLAPPED. A report longer than the buffer completes the read with
 // ERROR_INVALID_USER_BUFFER and stays queued for a larger read.

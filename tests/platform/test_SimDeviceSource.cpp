@@ -134,7 +134,7 @@ TEST_F(SimSourceTest, DeniedReadWriteAndVanishedDevicesRefuseToOpen) {
 }
 
 TEST_F(SimSourceTest, FeatureReportsAreStoredByReportIdAndUnknownOnesStall) {
-    const std::string path = sim->plug(makeSimMouse());
+    const std::string path = sim->plug(makeSimGamePad());
     int error = 0;
     auto connection = sim->open(path, &error);
     ASSERT_NE(connection, nullptr);
@@ -145,6 +145,52 @@ TEST_F(SimSourceTest, FeatureReportsAreStoredByReportIdAndUnknownOnesStall) {
     EXPECT_EQ(buffer[2], 0x22);
     buffer[0] = 0x04;
     EXPECT_EQ(connection->getFeature(buffer, sizeof buffer), -EPIPE);
+}
+
+// As hidraw: a device without numbered reports takes report ID 0 only, in every direction.
+TEST_F(SimSourceTest, ADeviceWithoutReportIdsRefusesAnyOtherId) {
+    const std::string path = sim->plug(makeSimMouse());
+    int error = 0;
+    auto connection = sim->open(path, &error);
+    ASSERT_NE(connection, nullptr);
+    Report seen;
+    sim->setOutputObserver(path, [&](const Report& output) { seen = output; });
+    std::uint8_t report[4] = {0x03, 0x01, 0x02, 0x03};
+    EXPECT_EQ(connection->writeOutput(report, sizeof report), -EINVAL);
+    EXPECT_EQ(connection->setOutputReport(report, sizeof report), -EINVAL);
+    EXPECT_EQ(connection->setFeature(report, sizeof report), -EINVAL);
+    EXPECT_EQ(connection->getFeature(report, sizeof report), -EINVAL);
+    EXPECT_EQ(connection->getInputReport(report, sizeof report), -EINVAL);
+    EXPECT_TRUE(seen.empty()) << "nothing reached the device";
+
+    report[0] = 0;
+    EXPECT_EQ(connection->writeOutput(report, sizeof report), 4);
+    EXPECT_EQ(seen, Report(std::begin(report), std::end(report)));
+    EXPECT_EQ(connection->setFeature(report, sizeof report), 4);
+}
+
+TEST_F(SimSourceTest, InputReportOnRequestIsTheLatestOneSent) {
+    const std::string path = sim->plug(makeSimMouse());
+    int error = 0;
+    auto connection = sim->open(path, &error);
+    ASSERT_NE(connection, nullptr);
+    std::uint8_t state[4] = {0, 0xEE, 0xEE, 0xEE};
+    ASSERT_EQ(connection->getInputReport(state, sizeof state), 4);
+    EXPECT_EQ(Report(std::begin(state), std::end(state)), Report(4, 0)) << "at rest";
+
+    const Report moved = {0x00, 0x01, 0x05, 0xFB};
+    sim->injectInput(path, moved);
+    ASSERT_EQ(connection->getInputReport(state, sizeof state), 4);
+    EXPECT_EQ(Report(std::begin(state), std::end(state)), moved);
+
+    const std::string pad = sim->plug(makeSimGamePad());
+    auto padConnection = sim->open(pad, &error);
+    ASSERT_NE(padConnection, nullptr);
+    std::uint8_t unknown[4] = {0x07};
+    EXPECT_EQ(padConnection->getInputReport(unknown, sizeof unknown), -EPIPE);
+    sim->unplug(pad);
+    unknown[0] = 0x01;
+    EXPECT_EQ(padConnection->getInputReport(unknown, sizeof unknown), -ENODEV);
 }
 
 TEST(BuiltInSimulation, OffersOneLocatorKeyboardAndMouse) {
