@@ -10,9 +10,7 @@
 #include <fcntl.h>
 #include <libudev.h>
 #include <memory>
-#include <poll.h>
 #include <set>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace platform {
@@ -105,23 +103,91 @@ void fillHardwareIds(HidInterfaceInfo& info) {
     info.enumeratorName = u"HID";
 }
 
-} // namespace
-
-LinuxDeviceSource::LinuxDeviceSource() : stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (stopFd_ >= 0) {
-        monitorThread_ = std::thread([this] { monitor(); });
+// The udev syspaths of the hidraw nodes; empty when udev cannot list them.
+std::vector<std::string> hidrawSyspaths(udev* context) {
+    std::vector<std::string> syspaths;
+    UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context));
+    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), "hidraw") < 0 ||
+        udev_enumerate_scan_devices(enumeration.get()) < 0) {
+        return syspaths;
     }
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
+        syspaths.push_back(text(udev_list_entry_get_name(entry)));
+    }
+    return syspaths;
 }
 
-LinuxDeviceSource::~LinuxDeviceSource() {
-    if (monitorThread_.joinable()) {
-        const std::uint64_t one = 1;
-        (void)::write(stopFd_, &one, sizeof one);
-        monitorThread_.join();
+// A syspath names one plug-in: the hid parent in it carries a number the kernel never reuses,
+// so comparing these lists also sees a device unplugged and plugged back between two looks.
+std::vector<std::string> attachedHidrawNodes() {
+    UdevPtr<udev> context(udev_new());
+    return context ? hidrawSyspaths(context.get()) : std::vector<std::string>{};
+}
+
+// libudev's monitor on a netlink socket of its own, filtered to hidraw in the socket.
+class UdevMonitorEvents : public HotplugEventSource {
+public:
+    static std::unique_ptr<HotplugEventSource> open(HotplugMode mode) {
+        UdevPtr<udev> context(udev_new());
+        const char* stream = mode == HotplugMode::UdevEvents ? "udev" : "kernel";
+        UdevPtr<udev_monitor> monitor(context ? udev_monitor_new_from_netlink(context.get(), stream)
+                                              : nullptr);
+        if (!monitor ||
+            udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "hidraw", nullptr) < 0 ||
+            udev_monitor_enable_receiving(monitor.get()) < 0) {
+            return nullptr;
+        }
+        return std::unique_ptr<HotplugEventSource>(
+            new UdevMonitorEvents(std::move(context), std::move(monitor), mode));
     }
-    if (stopFd_ >= 0) {
-        ::close(stopFd_);
+
+    HotplugMode mode() const override { return mode_; }
+    int fd() const override { return udev_monitor_get_fd(monitor_.get()); }
+
+    // The socket never blocks: an empty one reads as EAGAIN, one that overflowed as ENOBUFS.
+    HotplugEvent next() override {
+        errno = 0;
+        UdevPtr<udev_device> device(udev_monitor_receive_device(monitor_.get()));
+        if (!device) {
+            if (errno == ENOBUFS) {
+                return {HotplugEvent::Kind::Overflow, {}};
+            }
+            const bool nothingWaiting = errno == 0 || errno == EAGAIN || errno == EINTR;
+            return {nothingWaiting ? HotplugEvent::Kind::None : HotplugEvent::Kind::Failure, {}};
+        }
+        if (text(udev_device_get_subsystem(device.get())) != "hidraw") {
+            return {HotplugEvent::Kind::Unrelated, {}};
+        }
+        const bool removed = text(udev_device_get_action(device.get())) == "remove";
+        return {HotplugEvent::Kind::Change,
+                removed ? text(udev_device_get_syspath(device.get())) : std::string()};
     }
+
+private:
+    UdevMonitorEvents(UdevPtr<udev> context, UdevPtr<udev_monitor> monitor, HotplugMode mode)
+        : context_(std::move(context)), monitor_(std::move(monitor)), mode_(mode) {}
+
+    UdevPtr<udev> context_;
+    UdevPtr<udev_monitor> monitor_;
+    const HotplugMode mode_;
+};
+
+} // namespace
+
+LinuxDeviceSource::LinuxDeviceSource() : LinuxDeviceSource(systemHotplugOpeners()) {}
+
+LinuxDeviceSource::LinuxDeviceSource(const HotplugOpeners& openers)
+    : hotplug_(std::make_unique<HotplugMonitor>(
+          openHotplugEvents(openers),
+          HotplugMonitor::Listener{attachedHidrawNodes,
+                                   [this](const std::string& syspath) { forget(syspath); },
+                                   broadcastDeviceNodesChanged})) {}
+
+LinuxDeviceSource::~LinuxDeviceSource() = default;
+
+HotplugOpeners LinuxDeviceSource::systemHotplugOpeners() {
+    return {[] { return ::access("/run/udev/control", F_OK) == 0; }, UdevMonitorEvents::open};
 }
 
 std::vector<HidInterfaceInfo> LinuxDeviceSource::enumerate() {
@@ -130,15 +196,8 @@ std::vector<HidInterfaceInfo> LinuxDeviceSource::enumerate() {
     if (!context) {
         return list;
     }
-    UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context.get()));
-    if (!enumeration || udev_enumerate_add_match_subsystem(enumeration.get(), "hidraw") < 0 ||
-        udev_enumerate_scan_devices(enumeration.get()) < 0) {
-        return list;
-    }
     std::set<std::string> present;
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
-        const std::string syspath = text(udev_list_entry_get_name(entry));
+    for (const std::string& syspath : hidrawSyspaths(context.get())) {
         UdevPtr<udev_device> node(udev_device_new_from_syspath(context.get(), syspath.c_str()));
         const char* devnode = node ? udev_device_get_devnode(node.get()) : nullptr;
         // Parents belong to the node and are released with it.
@@ -217,41 +276,6 @@ std::uint32_t LinuxDeviceSource::instanceFor(const std::string& syspath) {
 void LinuxDeviceSource::forget(const std::string& syspath) {
     std::lock_guard lock(mutex_);
     instances_.erase(syspath);
-}
-
-// Without a netlink socket (some containers) there is no hot-plug; listing still works.
-void LinuxDeviceSource::monitor() {
-    UdevPtr<udev> context(udev_new());
-    UdevPtr<udev_monitor> watcher(context ? udev_monitor_new_from_netlink(context.get(), "udev")
-                                          : nullptr);
-    if (!watcher ||
-        udev_monitor_filter_add_match_subsystem_devtype(watcher.get(), "hidraw", nullptr) < 0 ||
-        udev_monitor_enable_receiving(watcher.get()) < 0) {
-        return;
-    }
-    pollfd fds[2] = {{udev_monitor_get_fd(watcher.get()), POLLIN, 0}, {stopFd_, POLLIN, 0}};
-    while (true) {
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        if (fds[1].revents != 0) {
-            return;
-        }
-        if ((fds[0].revents & POLLIN) == 0) {
-            continue;
-        }
-        UdevPtr<udev_device> device(udev_monitor_receive_device(watcher.get()));
-        if (!device) {
-            continue;
-        }
-        if (text(udev_device_get_action(device.get())) == "remove") {
-            forget(text(udev_device_get_syspath(device.get())));
-        }
-        broadcastDeviceNodesChanged();
-    }
 }
 
 } // namespace platform

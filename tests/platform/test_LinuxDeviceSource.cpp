@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -30,6 +33,50 @@ TEST(LinuxDeviceSource, WithoutHidrawNodesListsNothingAndOpensNothing) {
     int error = 0;
     EXPECT_EQ(source.open("/dev/hidraw0", &error), nullptr);
     EXPECT_EQ(error, ENOENT);
+}
+
+// Whether this process may listen to the kernel's device events, asked of the kernel directly.
+bool kernelEventsAvailable() {
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = 1; // the kernel's group
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+TEST(LinuxDeviceSource, WatchesTheBestEventStreamThisMachineOffers) {
+    const bool udevDaemon = ::access("/run/udev/control", F_OK) == 0;
+    const HotplugMode expected = udevDaemon                ? HotplugMode::UdevEvents
+                                 : kernelEventsAvailable() ? HotplugMode::KernelEvents
+                                                           : HotplugMode::Polling;
+    LinuxDeviceSource source;
+    EXPECT_EQ(source.hotplugMode(), expected) << "got " << hotplugModeName(source.hotplugMode());
+}
+
+TEST(LinuxDeviceSource, KernelStreamOpensAndNeverBlocksWhereNetlinkIsAllowed) {
+    if (!kernelEventsAvailable()) {
+        GTEST_SKIP() << "this machine refuses netlink sockets";
+    }
+    const auto events = LinuxDeviceSource::systemHotplugOpeners().open(HotplugMode::KernelEvents);
+    ASSERT_NE(events, nullptr);
+    EXPECT_EQ(events->mode(), HotplugMode::KernelEvents);
+    EXPECT_GE(events->fd(), 0);
+    // Returns at once; events of other subsystems are filtered out by libudev, so only a hidraw
+    // node plugged in this very moment could make it anything but None.
+    const auto kind = events->next().kind;
+    EXPECT_TRUE(kind == HotplugEvent::Kind::None || kind == HotplugEvent::Kind::Change);
+}
+
+TEST(LinuxDeviceSource, PollsWhenNoEventStreamCanBeOpened) {
+    const HotplugOpeners refused{[] { return true; },
+                                 [](HotplugMode) { return std::unique_ptr<HotplugEventSource>(); }};
+    LinuxDeviceSource source(refused);
+    EXPECT_EQ(source.hotplugMode(), HotplugMode::Polling);
 }
 
 TEST(LinuxDeviceSource, ReportIdsAreFoundAsItemsNotAsDataBytes) {
