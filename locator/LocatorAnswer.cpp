@@ -11,20 +11,35 @@ namespace {
 std::string fieldText(const std::string& Str, int dataIndex) {
     return Str.substr(static_cast<std::size_t>(3 * dataIndex), 2);
 }
+// Hexadecimal digits as a number, in the tool's one conversion ("$" marks hexadecimal).
+int hexValue(const std::string& digits) {
+    std::string text("$");
+    text += digits;
+    return StrToInt(text);
+}
 int fieldValue(const std::string& Str, int dataIndex) {
-    return StrToInt("$" + fieldText(Str, dataIndex));
+    return hexValue(fieldText(Str, dataIndex));
 }
 int locationIdValue(const std::string& Str) {
-    return StrToInt("$" + fieldText(Str, fldLocationIDHigh) + fieldText(Str, fldLocationIDLow));
+    std::string digits = fieldText(Str, fldLocationIDHigh);
+    digits += fieldText(Str, fldLocationIDLow);
+    return hexValue(digits);
 }
 
 int onOffIndex(int value) {
     return value == 0 ? 1 : 0;
 }
 
-std::optional<int> integerOf(const std::string& text, const char* prefix = "") {
+std::optional<int> decimalOf(const std::string& text) {
     try {
-        return StrToInt(prefix + text);
+        return StrToInt(text);
+    } catch (const EConvertError&) {
+        return std::nullopt;
+    }
+}
+std::optional<int> hexOf(const std::string& text) {
+    try {
+        return hexValue(text);
     } catch (const EConvertError&) {
         return std::nullopt;
     }
@@ -40,8 +55,10 @@ std::vector<std::string> ReportBlockLines(const std::uint8_t* data, std::size_t 
     std::vector<std::string> lines;
     for (std::size_t line = 0; line < 8; ++line) {
         std::string text = ">";
-        for (std::size_t k = 8 * line; k < 8 * line + 8; ++k)
-            text += ' ' + (k < size ? hexPair(data[k]) : std::string("--"));
+        for (std::size_t k = 8 * line; k < 8 * line + 8; ++k) {
+            text += ' ';
+            text += k < size ? hexPair(data[k]) : "--";
+        }
         lines.push_back(std::move(text));
     }
     return lines;
@@ -91,11 +108,11 @@ std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
         return selected == onOffIndex(fieldValue(Str, dataIndex));
     };
     const auto extIs = [&Str](const std::string& text, int dataIndex) {
-        return integerOf(text, "$") == fieldValue(Str, dataIndex);
+        return hexOf(text) == fieldValue(Str, dataIndex);
     };
     check(listIs(controls.OEM1, fldOEM1), "OEM1 Compare Failed!");
     check(listIs(controls.OEM2, fldOEM2), "OEM2 Compare Failed!");
-    check(integerOf(controls.LocationID) == locationIdValue(Str), "Location ID Compare Failed!");
+    check(decimalOf(controls.LocationID) == locationIdValue(Str), "Location ID Compare Failed!");
     check(listIs(controls.CustMsgCounts, fldCustMsgCounts),
           "Custom Message Counts Compare Failed!");
     check(listIs(controls.CustMsgPeriod, fldCustMsgPeriod), "Custom Message Burst Compare Failed!");

@@ -27,9 +27,11 @@ struct SyncState {
     std::deque<std::shared_ptr<SyncRequest>> queue;
 };
 
+// Never destroyed: a self-freeing thread may still wait in Synchronize when the process exits,
+// and destroying the condition it waits on would block the exit for good.
 SyncState& syncState() {
-    static SyncState state;
-    return state;
+    static SyncState* state = new SyncState;
+    return *state;
 }
 
 } // namespace

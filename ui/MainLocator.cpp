@@ -3,6 +3,8 @@
 
 #include "MainU.h"
 
+#include "platform/EventLoop.h"
+
 #include <QComboBox>
 #include <QLineEdit>
 
@@ -20,6 +22,14 @@ TCommandDevice TFormMain::CurrentDevice() const {
         const auto window = alive.lock();
         return window ? (*window)->HIDDevice : nullptr;
     };
+}
+
+void TFormMain::FinishCommandsInFlight() {
+    constexpr int kSlicesToWait = 200; // 2 s: a worker only ever waits for this thread
+    for (int slice = 0; CommandsInFlight() > 0 && slice < kSlicesToWait; ++slice) {
+        CheckSynchronize();
+        platform::WaitForPostedWork(10);
+    }
 }
 
 void TFormMain::AskForLocatorConfiguration() {

@@ -276,6 +276,8 @@ void TFormMain::buildTerminalPage() {
     Memo1 = new QPlainTextEdit;
     Memo1->setObjectName("Memo1");
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // An undo history would keep a second copy of every report the terminal ever showed.
+    Memo1->setUndoRedoEnabled(false);
     Memo1->setStyleSheet("QPlainTextEdit { background-color: black; color: yellow; }");
     QFont courier("Courier");
     courier.setStyleHint(QFont::TypeWriter);
@@ -463,6 +465,7 @@ void TFormMain::FormDestroy() {
         HIDSettingsList.reset();
     }
     FSelf.reset(); // commands still on their way find no window and drop
+    FinishCommandsInFlight();
     ReleaseDevice();
     HidControl.reset();
     EventLoop.reset();

@@ -169,6 +169,8 @@ private:
     // The device commands go to; null once the window has gone, so a late command drops.
     TCommandDevice CurrentDevice() const;
     void ReleaseDevice();
+    // Lets the workers of commands still in flight end, their procedures finding no window.
+    void FinishCommandsInFlight();
     void createHidControl();
     void keepHexTexts();
 

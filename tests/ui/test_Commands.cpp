@@ -383,4 +383,14 @@ TEST_F(CommandTest, UnplugBetweenWorkerAndSynchronizedProcedureDropsTheCommand) 
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
+// Closing the window while a command waits for its turn lets the worker end: nothing is left
+// blocked that could hold up the process's exit.
+TEST_F(CommandTest, ClosingTheWindowWithACommandInFlightLetsItsWorkerEnd) {
+    connectLocator();
+    QTest::mouseClick(form->btnSet, Qt::LeftButton);
+    form.reset();
+    EXPECT_EQ(CommandsInFlight(), 0);
+    EXPECT_EQ(sent.count(), 1u) << "the Set was dropped with its window";
+}
+
 } // namespace

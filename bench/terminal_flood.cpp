@@ -1,0 +1,175 @@
+// The simulated locator sends input reports at a fixed rate into the window's terminal handler
+// (DeviceRead) for a while. Prints reports sent, shown and lost, the median and worst time to
+// append one block at the start and at the end of the run, how late the event loop answered a
+// 20 ms timer at worst (the window's responsiveness), and the process's peak memory.
+//
+// Usage: bench_terminal_flood [seconds = 60] [reports per second = 1000]
+
+#include "locator/DeviceCommand.h"
+#include "platform/SimDeviceSource.h"
+#include "ui/MainU.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class SilentDialogs : public TDialogs {
+public:
+    void ShowMessage(const std::string&) override {}
+    Answer AskYesNo(const std::string&) override { return Answer::No; }
+    void ShowError(const std::string&) override {}
+    std::string AskSaveFileName(const std::string&) override { return {}; }
+};
+
+double percentile(std::vector<double> values, double fraction) {
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
+}
+
+long peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}
+
+// Sends numbered reports at a steady rate on its own thread.
+class Sender {
+public:
+    Sender(platform::SimDeviceSource& sim, std::string path, int perSecond, int total)
+        : thread_([&sim, path, perSecond, total, this] {
+              const auto period = std::chrono::nanoseconds(1'000'000'000 / perSecond);
+              auto next = Clock::now();
+              for (int n = 0; n < total; ++n) {
+                  platform::Report report(65, 0xFF);
+                  report[0] = 0;
+                  std::memcpy(&report[1], &n, sizeof n);
+                  if (sim.injectInput(path, report))
+                      ++sent;
+                  next += period;
+                  std::this_thread::sleep_until(next);
+              }
+              done = true;
+          }) {}
+    ~Sender() { thread_.join(); }
+    std::atomic<int> sent{0};
+    std::atomic<bool> done{false};
+
+private:
+    std::thread thread_;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const int perSecond = argc > 2 ? std::atoi(argv[2]) : 1000;
+    QApplication application(argc, argv);
+    auto source = std::make_unique<platform::SimDeviceSource>();
+    platform::SimDeviceSource& sim = *source;
+    platform::installDeviceSource(std::move(source));
+    const std::string path = sim.plug(platform::makeSimLocator());
+
+    QTemporaryDir folder;
+    SilentDialogs dialogs;
+    TFormMain form(dialogs, folder.filePath("tarvex"));
+    form.show();
+    QElapsedTimer waited;
+    waited.start();
+    while (form.HidControl->Devices().empty() && waited.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    form.btnConnect->click();
+    form.PopupMenu1->actions().value(0)->trigger();
+    form.PopupMenu1->hide();
+    while (!form.HIDDevice && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (!form.HIDDevice) {
+        std::fprintf(stderr, "the simulated locator did not connect\n");
+        return 1;
+    }
+    // The configuration request's handler must be in place and answered before ours replaces it.
+    while ((CommandsInFlight() > 0 || form.Memo1->document()->blockCount() < 9) &&
+           waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    form.btnClear->click();
+
+    // Every report goes through the window's own handler; only the timing is added here.
+    std::vector<double> appendMs;
+    int shown = 0, reordered = 0, expected = 0;
+    form.HIDDevice->SetOnData(
+        THidDataEvent(std::function<void(THidDevice*, BYTE, const BYTE*, USHORT)>(
+            [&](THidDevice* device, BYTE id, const BYTE* data, USHORT size) {
+                int n = 0;
+                std::memcpy(&n, data, sizeof n);
+                reordered += n != expected;
+                expected = n + 1;
+                const auto start = Clock::now();
+                form.DeviceRead(device, id, data, size);
+                appendMs.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                ++shown;
+            })));
+
+    // How late a 20 ms timer fires at worst: what a user's click would wait for.
+    double worstLateMs = 0;
+    QElapsedTimer sinceTick;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(20);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        worstLateMs = std::max(worstLateMs, double(sinceTick.nsecsElapsed()) / 1e6 - 20.0);
+        sinceTick.restart();
+    });
+    sinceTick.start();
+    probe.start();
+
+    const int total = seconds * perSecond;
+    {
+        Sender sender(sim, path, perSecond, total);
+        while (!sender.done || shown < sender.sent) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            if (sender.done && waited.elapsed() > (seconds + 30) * 1000)
+                break;
+        }
+        probe.stop();
+        const int sent = sender.sent;
+        const std::size_t window = std::min<std::size_t>(appendMs.size() / 10, 5000);
+        const std::vector<double> first(appendMs.begin(), appendMs.begin() + window);
+        const std::vector<double> last(appendMs.end() - window, appendMs.end());
+        const double medianFirst = percentile(first, 0.5), medianLast = percentile(last, 0.5);
+        std::printf("reports: sent %d, shown %d, lost %d, out of order %d\n", sent, shown,
+                    sent - shown, reordered);
+        std::printf("append one block, first %zu: median %.3f ms, worst %.3f ms\n", window,
+                    medianFirst, percentile(first, 1.0));
+        std::printf("append one block, last %zu:  median %.3f ms, worst %.3f ms\n", window,
+                    medianLast, percentile(last, 1.0));
+        std::printf("median ratio last/first: %.2f (target < 1.5)\n", medianLast / medianFirst);
+        std::printf("terminal lines: %d\n", form.Memo1->document()->blockCount());
+        std::printf("event loop: a 20 ms timer fired at worst %.1f ms late\n", worstLateMs);
+        std::printf("peak resident memory: %.1f MiB\n", double(peakResidentKiB()) / 1024.0);
+        return sent == shown && medianLast / medianFirst < 1.5 ? 0 : 1;
+    }
+}
