@@ -356,6 +356,9 @@ private:
 
     THidDevice(THidPnPInfo* APnPInfo, THidDeviceController* Controller);
     void OpenWithAccessFallback(const THidPnPInfo& Info);
+    // A device opened without read-write access tries again: the right to open it may have
+    // arrived since (udev applies its rules a moment after the node appears).
+    void RetryReadWriteAccess();
     std::u16string ReadString(std::u16string& Cache, BOOLEAN (*Query)(HANDLE, PVOID, ULONG));
     void CloseAll();
     void RefreshListLengths();

@@ -162,6 +162,13 @@ void THidDevice::OpenWithAccessFallback(const THidPnPInfo& Info) {
     FHidFileHandle = handle;
 }
 
+void THidDevice::RetryReadWriteAccess() {
+    if (FHasReadWriteAccess || !FPnPInfo)
+        return;
+    CloseFile();
+    OpenFile();
+}
+
 bool THidDevice::IsAccessible() const {
     return FIsPluggedIn && (FIsCheckedOut || FIsEnumerated);
 }

@@ -311,6 +311,7 @@ bool THidDeviceController::CheckThisOut(THidDevice*& HidDev, int Idx, const TDev
         return false;
     HidDev = device;
     device->FIsCheckedOut = true;
+    device->RetryReadWriteAccess();
     ++FNumCheckedOutDevices;
     --FNumCheckedInDevices;
     device->StartThread();

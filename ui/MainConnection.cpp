@@ -32,6 +32,12 @@ bool isBlankName(const std::u16string& name) {
 
 } // namespace
 
+std::string PermissionDeniedText(const std::string& devicePath) {
+    return "Tarvex may not read from and write to " + devicePath +
+           ". Install the udev rule as the README's \"Real hardware\" section shows, then unplug "
+           "the device and plug it in again.";
+}
+
 void TFormMain::createHidControl() {
     EventLoop = std::make_unique<QtEventLoop>();
     HidControl = std::make_unique<THidDeviceController>(
@@ -89,9 +95,24 @@ void TFormMain::ConnectItemClick(QObject* Sender) {
         DeviceName = QString::fromStdString(listed.Settings->DeviceName);
         ReleaseDevice();
         ConnectionTimerCount = 0;
+        FDeniedDevicePath.clear();
         ConnectTimer->start();
         return;
     }
+}
+
+// A device the user may not open for reading and writing. The device object is given back,
+// so the controller makes a fresh one that looks at the access again: permission may arrive a
+// moment after the device, once udev has applied its rules.
+bool TFormMain::RefuseWithoutReadWriteAccess() {
+    if (HIDDevice->HasReadWriteAccess()) {
+        FDeniedDevicePath.clear();
+        return false;
+    }
+    const THidPnPInfo* info = HIDDevice->PnPInfo();
+    FDeniedDevicePath = info ? QString::fromStdU16String(info->DevicePath()) : QString();
+    ReleaseDevice();
+    return true;
 }
 
 void TFormMain::ConnectTimerTimer() {
@@ -99,6 +120,9 @@ void TFormMain::ConnectTimerTimer() {
         sbMainPanels[0]->setText("Unable to connect to " + DeviceName + " device.");
         ConnectionTimerCount = 0;
         ConnectTimer->stop();
+        if (!FDeniedDevicePath.isEmpty())
+            FDialogs.ShowMessage(PermissionDeniedText(FDeniedDevicePath.toStdString()));
+        FDeniedDevicePath.clear();
         return;
     }
     ++ConnectionTimerCount;
@@ -107,7 +131,11 @@ void TFormMain::ConnectTimerTimer() {
     sbMainPanels[0]->setText("Waiting for " + DeviceName + " device to connect");
     try {
         HidControl->CheckIn(HIDDevice);
-        if (!HidControl->CheckOutByID(HIDDevice, VID, PID))
+        if (!HidControl->CheckOutByID(HIDDevice, VID, PID)) {
+            FDeniedDevicePath.clear();
+            return;
+        }
+        if (RefuseWithoutReadWriteAccess())
             return;
         EnableDisableLocatorControls(false);
         btnSend->setEnabled(true);

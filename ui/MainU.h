@@ -39,6 +39,9 @@ struct THIDSettings {
     std::string DeviceName;
 };
 
+// What the user is told when the connection attempts ended on a device they may not open.
+std::string PermissionDeniedText(const std::string& devicePath);
+
 class TFormMain : public QWidget {
     Q_OBJECT
 
@@ -169,6 +172,7 @@ private:
     // The device commands go to; null once the window has gone, so a late command drops.
     TCommandDevice CurrentDevice() const;
     void ReleaseDevice();
+    bool RefuseWithoutReadWriteAccess();
     // Lets the workers of commands still in flight end, their procedures finding no window.
     void FinishCommandsInFlight();
     void createHidControl();
@@ -186,6 +190,9 @@ private:
     TDialogs& FDialogs;
     // Lives as long as the window; commands hold it weakly to find out whether it still does.
     std::shared_ptr<TFormMain*> FSelf;
+    // The device node of the last attempt refused for want of read-write access; empty when the
+    // last attempt failed otherwise.
+    QString FDeniedDevicePath;
     // What Edit1 to Edit8 hold, copied on every change: the hexadecimal send reads them on its
     // worker thread, where the edit boxes themselves must not be touched. Shared, so a worker
     // may outlive the window.
