@@ -340,6 +340,9 @@ public:
 
     const HIDD_ATTRIBUTES& Attributes() const { return FAttributes; }
     bool HasReadWriteAccess() const { return FHasReadWriteAccess; }
+    // Input reports the reader's queue had to drop, oldest first, because they came faster
+    // than the handler took them; counted since the reader's handle was opened.
+    std::uint64_t DroppedInputReports() const;
     HANDLE HidFileHandle() const { return FHidFileHandle; }
     HANDLE HidOverlappedRead() const { return FHidOverlappedRead; }
     HANDLE HidOverlappedWrite() const { return FHidOverlappedWrite; }

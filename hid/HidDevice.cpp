@@ -1,5 +1,6 @@
 #include "hid/HidControllerClass.h"
 
+#include "platform/Handles.h"
 #include "platform/Locale.h"
 
 #include <algorithm>
@@ -160,6 +161,11 @@ void THidDevice::OpenWithAccessFallback(const THidPnPInfo& Info) {
     if (!FHasReadWriteAccess)
         handle = OpenDevicePath(Info.DevicePath(), 0, 0);
     FHidFileHandle = handle;
+}
+
+std::uint64_t THidDevice::DroppedInputReports() const {
+    const HANDLE reading = FHidOverlappedRead.load();
+    return reading == INVALID_HANDLE_VALUE ? 0 : platform::droppedInputReports(reading);
 }
 
 void THidDevice::RetryReadWriteAccess() {

@@ -12,6 +12,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <cstdio>
+
 namespace {
 
 constexpr int kLocatorVID = 0x3F7C;
@@ -44,11 +46,31 @@ void TFormMain::createHidControl() {
         THidDeviceCreateError(this, &TFormMain::HidControlDeviceCreateError), nullptr);
     HidControl->OnEnumerate = THidEnumerateEvent(this, &TFormMain::HidControlEnumerate);
     HidControl->SetOnDeviceUnplug(THidPlugEvent(this, &TFormMain::HidControlDeviceUnplug));
+    auto* dropWatch = new QTimer(this);
+    connect(dropWatch, &QTimer::timeout, this, &TFormMain::ReportDroppedInputReports);
+    dropWatch->start(1000);
 }
 
 void TFormMain::ReleaseDevice() {
+    ReportDroppedInputReports();
     delete HIDDevice;
     HIDDevice = nullptr;
+    FDroppedReported = 0;
+}
+
+// Reports dropped because the device sent faster than the window took them are not an error
+// the user must act on, but they must not vanish unnoticed either: they go to standard error.
+void TFormMain::ReportDroppedInputReports() {
+    if (!HIDDevice)
+        return;
+    const std::uint64_t dropped = HIDDevice->DroppedInputReports();
+    if (dropped <= FDroppedReported)
+        return;
+    std::fprintf(stderr,
+                 "tarvex: %llu input reports from %s dropped so far, oldest first: the device "
+                 "sends faster than the tool can take them\n",
+                 static_cast<unsigned long long>(dropped), qPrintable(DeviceName));
+    FDroppedReported = dropped;
 }
 
 void TFormMain::btnConnectClick() {

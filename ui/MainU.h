@@ -173,6 +173,7 @@ private:
     TCommandDevice CurrentDevice() const;
     void ReleaseDevice();
     bool RefuseWithoutReadWriteAccess();
+    void ReportDroppedInputReports();
     // Lets the workers of commands still in flight end, their procedures finding no window.
     void FinishCommandsInFlight();
     void createHidControl();
@@ -193,6 +194,7 @@ private:
     // The device node of the last attempt refused for want of read-write access; empty when the
     // last attempt failed otherwise.
     QString FDeniedDevicePath;
+    std::uint64_t FDroppedReported = 0; // of the current device, already on standard error
     // What Edit1 to Edit8 hold, copied on every change: the hexadecimal send reads them on its
     // worker thread, where the edit boxes themselves must not be touched. Shared, so a worker
     // may outlive the window.
