@@ -349,17 +349,45 @@ public:
         ends_.push_back(end);
     }
 
-    void detach() {
+    // Closes every open connection's device end; false when the device was detached already.
+    bool detach() {
         std::vector<std::weak_ptr<DeviceEnd>> ends;
         {
             std::lock_guard lock(mutex_);
-            attached_ = false;
+            if (!attached_.exchange(false)) {
+                return false;
+            }
             ends.swap(ends_);
         }
         for (const auto& weak : ends) {
             if (auto end = weak.lock()) {
                 end->close();
             }
+        }
+        return true;
+    }
+    // What unplugging does: detach, and tell the windows that the device nodes changed. The
+    // source's list drops a detached device by itself.
+    bool vanish() {
+        if (!detach()) {
+            return false;
+        }
+        broadcastDeviceNodesChanged();
+        return true;
+    }
+
+    void unplugAfterCalls(std::size_t calls) { unplugAfter_ = calls; }
+    std::size_t callsMade() const { return calls_; }
+    // Counts one call that reached the attached device, and lets the device vanish when it was
+    // the call it is to vanish after. Never called with the device's lock held: vanishing
+    // takes it.
+    void countCall() {
+        if (!attached_) {
+            return;
+        }
+        const std::size_t made = ++calls_;
+        if (made == unplugAfter_) {
+            vanish();
         }
     }
 
@@ -473,6 +501,8 @@ private:
     std::mutex answerMutex_;
     std::atomic<bool> attached_{true};
     std::vector<std::weak_ptr<DeviceEnd>> ends_;
+    std::atomic<std::size_t> calls_{0};
+    std::atomic<std::size_t> unplugAfter_{0};
 };
 
 namespace {
@@ -489,28 +519,34 @@ public:
 
     int inputFd() const override { return input_.inputFd(); }
     int readInput(std::uint8_t* buffer, std::size_t size) override {
-        return input_.readInput(buffer, size);
+        const int length = input_.readInput(buffer, size);
+        return length > 0 ? counted(length) : length;
     }
     int writeOutput(const std::uint8_t* report, std::size_t size) override {
         if (refuses(report, size)) {
             return -EINVAL;
         }
-        return device_->receiveOutput(Report(report, report + size), device_, *scheduler_);
+        return counted(device_->receiveOutput(Report(report, report + size), device_, *scheduler_));
     }
     int getFeature(std::uint8_t* buffer, std::size_t size) override {
-        return refuses(buffer, size) ? -EINVAL : device_->getFeature(buffer, size);
+        return refuses(buffer, size) ? -EINVAL : counted(device_->getFeature(buffer, size));
     }
     int setFeature(const std::uint8_t* report, std::size_t size) override {
-        return refuses(report, size) ? -EINVAL : device_->setFeature(report, size);
+        return refuses(report, size) ? -EINVAL : counted(device_->setFeature(report, size));
     }
     int getInputReport(std::uint8_t* buffer, std::size_t size) override {
-        return refuses(buffer, size) ? -EINVAL : device_->getInputReport(buffer, size);
+        return refuses(buffer, size) ? -EINVAL : counted(device_->getInputReport(buffer, size));
     }
     int setOutputReport(const std::uint8_t* report, std::size_t size) override {
         return writeOutput(report, size);
     }
 
 private:
+    // Passes on the result of a call that reached the device, once the device has counted it.
+    int counted(int result) {
+        device_->countCall();
+        return result;
+    }
     // What hidraw refuses: no report at all, or a report ID on a device without numbered reports.
     bool refuses(const std::uint8_t* report, std::size_t size) const {
         return report == nullptr || size == 0 || (!device_->numberedReports() && report[0] != 0);
@@ -542,6 +578,7 @@ SimDeviceSource::~SimDeviceSource() {
 
 std::vector<HidInterfaceInfo> SimDeviceSource::enumerate() {
     std::lock_guard lock(mutex_);
+    dropDetachedLocked();
     std::vector<HidInterfaceInfo> list;
     for (const auto& [path, device] : devices_) {
         list.push_back(device->info());
@@ -572,13 +609,17 @@ std::unique_ptr<HidConnection> SimDeviceSource::open(const std::string& path, in
     if (!device->attached()) {
         deviceEnd->close(); // unplugged meanwhile: the connection sees the hang-up at once
     }
-    return std::make_unique<SimConnection>(fds[0], std::move(deviceEnd), device, scheduler_);
+    auto connection =
+        std::make_unique<SimConnection>(fds[0], std::move(deviceEnd), device, scheduler_);
+    device->countCall();
+    return connection;
 }
 
 std::string SimDeviceSource::plug(SimDeviceModel model) {
     std::string path;
     {
         std::lock_guard lock(mutex_);
+        dropDetachedLocked();
         model.info.instance = nextInstance_++;
         path = simPath(model.info, model.info.instance);
         model.info.path = path;
@@ -589,26 +630,20 @@ std::string SimDeviceSource::plug(SimDeviceModel model) {
 }
 
 bool SimDeviceSource::unplug(const std::string& path) {
-    std::shared_ptr<Device> device;
-    {
-        std::lock_guard lock(mutex_);
-        const auto it = devices_.find(path);
-        if (it == devices_.end()) {
-            return false;
-        }
-        device = std::move(it->second);
-        devices_.erase(it);
-    }
-    device->detach();
-    broadcastDeviceNodesChanged();
-    return true;
+    const auto device = findDevice(path);
+    return device && device->vanish();
 }
 
+void SimDeviceSource::dropDetachedLocked() {
+    std::erase_if(devices_, [](const auto& entry) { return !entry.second->attached(); });
+}
+
+// Only attached devices: one that vanished stays in the map until the next listing or plug.
 std::shared_ptr<SimDeviceSource::Device>
 SimDeviceSource::findDevice(const std::string& path) const {
     std::lock_guard lock(mutex_);
     const auto it = devices_.find(path);
-    return it == devices_.end() ? nullptr : it->second;
+    return it == devices_.end() || !it->second->attached() ? nullptr : it->second;
 }
 
 bool SimDeviceSource::injectInput(const std::string& path, const Report& report) {
@@ -656,6 +691,19 @@ bool SimDeviceSource::setDropAnswers(const std::string& path, bool drop) {
 
 bool SimDeviceSource::setOutputObserver(const std::string& path, OutputObserver observer) {
     return changeDevice(findDevice(path), [&](Device& d) { d.observer_ = std::move(observer); });
+}
+
+bool SimDeviceSource::setUnplugAfterCalls(const std::string& path, std::size_t calls) {
+    const auto device = findDevice(path);
+    if (device) {
+        device->unplugAfterCalls(calls);
+    }
+    return device != nullptr;
+}
+
+std::optional<std::size_t> SimDeviceSource::callsMade(const std::string& path) const {
+    const auto device = findDevice(path);
+    return device ? std::optional(device->callsMade()) : std::nullopt;
 }
 
 std::unique_ptr<SimDeviceSource> makeBuiltInSimulation() {

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,11 +87,24 @@ public:
     using OutputObserver = std::function<void(const Report& output)>;
     bool setOutputObserver(const std::string& path, OutputObserver observer);
 
+    // Makes the device vanish, as unplug does, right after the `calls`-th call that reaches it
+    // (0, or a number already passed: never). Counted from the plug, on any thread, while the
+    // device is attached: each open, each input report read (a read that finds nothing waiting
+    // is not counted), each output report written, each feature or input report got or set. A
+    // request hidraw refuses before it reaches the device (a report ID the device does not use)
+    // is not counted, nor are listing and looking up devices, which read what the system knows
+    // of the device rather than the device.
+    bool setUnplugAfterCalls(const std::string& path, std::size_t calls);
+    // The calls counted so far; none when no device with that path is attached.
+    std::optional<std::size_t> callsMade(const std::string& path) const;
+
     class Device;
     class Scheduler;
 
 private:
     std::shared_ptr<Device> findDevice(const std::string& path) const;
+    // A device that vanished by itself is detached but still held; this lets it go.
+    void dropDetachedLocked();
 
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<Device>> devices_;

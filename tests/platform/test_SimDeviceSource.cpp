@@ -1,4 +1,5 @@
 #include "DeviceTestSupport.h"
+#include "platform/Messages.h"
 
 #include <cerrno>
 
@@ -191,6 +192,88 @@ TEST_F(SimSourceTest, InputReportOnRequestIsTheLatestOneSent) {
     sim->unplug(pad);
     unknown[0] = 0x01;
     EXPECT_EQ(padConnection->getInputReport(unknown, sizeof unknown), -ENODEV);
+}
+
+// Every kind of call that reaches the device counts once; what never reaches it does not.
+TEST_F(SimSourceTest, CallsReachingTheDeviceAreCountedByKind) {
+    const std::string path = sim->plug(makeSimGamePad());
+    EXPECT_EQ(sim->callsMade(path), 0u);
+    int error = 0;
+    auto connection = sim->open(path, &error);
+    ASSERT_NE(connection, nullptr);
+    EXPECT_EQ(sim->callsMade(path), 1u) << "the open";
+
+    sim->enumerate();
+    sim->find(path);
+    std::uint8_t buffer[8] = {0x02};
+    EXPECT_EQ(connection->getFeature(buffer, 0), -EINVAL);
+    EXPECT_EQ(connection->readInput(buffer, sizeof buffer), -EAGAIN);
+    EXPECT_EQ(sim->callsMade(path), 1u) << "listing, a refused request, an empty read";
+
+    EXPECT_EQ(connection->getFeature(buffer, sizeof buffer), 3);
+    EXPECT_EQ(connection->setFeature(buffer, 3), 3);
+    buffer[0] = 0x09;
+    EXPECT_EQ(connection->getInputReport(buffer, sizeof buffer), -EPIPE) << "a stall is an answer";
+    const std::uint8_t leds[] = {0x03, 0x05};
+    EXPECT_EQ(connection->writeOutput(leds, sizeof leds), 2);
+    EXPECT_EQ(connection->setOutputReport(leds, sizeof leds), 2);
+    EXPECT_EQ(sim->callsMade(path), 6u);
+
+    ASSERT_TRUE(sim->injectInput(path, {0x01, 0x80, 0x00, 0x00}));
+    ASSERT_TRUE(waitForEvents(connection->inputFd()) & POLLIN);
+    EXPECT_EQ(connection->readInput(buffer, sizeof buffer), 4);
+    EXPECT_EQ(sim->callsMade(path), 7u) << "a report read";
+    EXPECT_EQ(sim->callsMade("no such path"), std::nullopt);
+}
+
+// Set to vanish after the third call: the locator's answer to the write is already queued
+// when the device goes, so it is still read; then the connection sees the hang-up, the source
+// lists the device no more, and the windows are told, once.
+TEST_F(SimLocatorTest, DeviceVanishesRightAfterTheChosenCallAsUnplugging) {
+    std::vector<TMessage> received;
+    const HWND window = AllocateHWnd([&](TMessage& message) { received.push_back(message); });
+    ASSERT_TRUE(sim->setUnplugAfterCalls(path, 3));
+    ASSERT_GT(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 0);
+    EXPECT_TRUE(sim->find(path)) << "two calls: still attached";
+    ASSERT_GT(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength), 0);
+    EXPECT_FALSE(sim->find(path));
+    EXPECT_TRUE(sim->enumerate().empty());
+    EXPECT_EQ(sim->callsMade(path), std::nullopt);
+
+    EXPECT_EQ(readReport(*connection)[1], 0x52);
+    EXPECT_EQ(readReport(*connection)[1], 0x52);
+    EXPECT_TRUE(waitForEvents(connection->inputFd()) & POLLHUP);
+    std::uint8_t buffer[80];
+    EXPECT_EQ(connection->readInput(buffer, sizeof buffer), -ENODEV);
+    EXPECT_EQ(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength),
+              -ENODEV);
+    EXPECT_FALSE(sim->unplug(path)) << "gone already";
+    int error = 0;
+    EXPECT_EQ(sim->open(path, &error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+
+    platform::DeliverPostedMessages();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].Msg, WM_DEVICECHANGE);
+    EXPECT_EQ(received[0].WParam, DBT_DEVNODES_CHANGED);
+    DeallocateHWnd(window);
+}
+
+TEST_F(SimSourceTest, DeviceSetToVanishAtItsFirstCallHangsUpTheOpenThatMadeIt) {
+    const std::string path = sim->plug(makeSimLocator());
+    ASSERT_TRUE(sim->setUnplugAfterCalls(path, 1));
+    int error = 0;
+    auto connection = sim->open(path, &error);
+    ASSERT_NE(connection, nullptr) << "the open itself succeeded";
+    EXPECT_TRUE(waitForEvents(connection->inputFd()) & POLLHUP);
+    EXPECT_FALSE(sim->find(path));
+
+    const std::string again = sim->plug(makeSimLocator());
+    auto fresh = sim->open(again, &error);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(sim->callsMade(again), 1u) << "a new plug counts afresh and never vanishes";
+    EXPECT_EQ(waitForEvents(fresh->inputFd(), std::chrono::milliseconds(0)), 0);
+    EXPECT_FALSE(sim->setUnplugAfterCalls(path, 5));
 }
 
 TEST(BuiltInSimulation, OffersOneLocatorKeyboardAndMouse) {
