@@ -2,12 +2,32 @@
 
 #include "LinuxDeviceSource.h"
 #include "SimDeviceSource.h"
+#include "SimScenario.h"
+#include "SimScenarioRunner.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace platform {
+
+namespace {
+
+constexpr std::string_view ScenarioPrefix = "sim:";
+
+std::unique_ptr<DeviceSource> scenarioSource(const char* value, const std::string& path) {
+    ScenarioError error;
+    const auto scenario = loadScenarioFile(path, error);
+    if (!scenario) {
+        std::fprintf(stderr, "tarvex: TARVEX_HID_PLATFORM=\"%s\": scenario %s: %s\n", value,
+                     path.c_str(), error.message().c_str());
+        return nullptr;
+    }
+    return startScenario(*scenario);
+}
+
+} // namespace
 
 std::unique_ptr<DeviceSource> deviceSourceFromEnvironment() {
     const char* value = std::getenv("TARVEX_HID_PLATFORM");
@@ -18,9 +38,12 @@ std::unique_ptr<DeviceSource> deviceSourceFromEnvironment() {
     if (choice == "sim") {
         return makeBuiltInSimulation();
     }
+    if (choice.starts_with(ScenarioPrefix) && choice.size() > ScenarioPrefix.size()) {
+        return scenarioSource(value, std::string(choice.substr(ScenarioPrefix.size())));
+    }
     std::fprintf(stderr,
-                 "tarvex: TARVEX_HID_PLATFORM=\"%s\" is not supported; use \"native\" or "
-                 "\"sim\".\n",
+                 "tarvex: TARVEX_HID_PLATFORM=\"%s\" is not supported; use \"native\", \"sim\" "
+                 "or \"sim:FILE\".\n",
                  value);
     return nullptr;
 }

@@ -154,19 +154,6 @@ const std::vector<std::uint8_t> gamePadPhysicalDescriptor = {0x01, 0x03, 0x00, 0
 constexpr std::uint16_t LanguageEnglishUnitedStates = 0x0409;
 constexpr std::uint16_t LanguageGerman = 0x0407;
 
-std::u16string hardwareId(std::uint16_t vendor, std::uint16_t product) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::u16string id = u"HID\\VID_";
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        id += static_cast<char16_t>(digits[(vendor >> shift) & 0xF]);
-    }
-    id += u"&PID_";
-    for (int shift = 12; shift >= 0; shift -= 4) {
-        id += static_cast<char16_t>(digits[(product >> shift) & 0xF]);
-    }
-    return id;
-}
-
 SimDeviceModel baseModel(std::uint16_t vendor, std::uint16_t product, std::u16string manufacturer,
                          std::u16string name, std::vector<std::uint8_t> descriptor) {
     SimDeviceModel model;
@@ -180,7 +167,7 @@ SimDeviceModel baseModel(std::uint16_t vendor, std::uint16_t product, std::u16st
     info.languageIds = {LanguageEnglishUnitedStates};
     info.stringsByIndexAvailable = true;
     info.deviceDescription = u"HID-compliant device";
-    info.hardwareIds = {hardwareId(vendor, product), u"HID_DEVICE"};
+    info.hardwareIds = {simHardwareId(vendor, product), u"HID_DEVICE"};
     info.friendlyName = info.product;
     info.locationInformation = u"Simulated";
     info.enumeratorName = u"HID";
@@ -189,6 +176,19 @@ SimDeviceModel baseModel(std::uint16_t vendor, std::uint16_t product, std::u16st
 }
 
 } // namespace
+
+std::u16string simHardwareId(std::uint16_t vendor, std::uint16_t product) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::u16string id = u"HID\\VID_";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        id += static_cast<char16_t>(digits[(vendor >> shift) & 0xF]);
+    }
+    id += u"&PID_";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        id += static_cast<char16_t>(digits[(product >> shift) & 0xF]);
+    }
+    return id;
+}
 
 namespace {
 

@@ -50,6 +50,8 @@ constexpr std::array<std::uint8_t, 16> SimLocatorFactoryConfiguration = {
 // that byte, then the configuration, then 0xFF to the end; a 'W' stores the 16 bytes after
 // the command byte first.
 SimDeviceModel makeSimLocator();
+// The most specific hardware ID device setup reports: "HID\VID_3F7C&PID_5A21".
+std::u16string simHardwareId(std::uint16_t vendor, std::uint16_t product);
 SimDeviceModel makeSimKeyboard(); // boot keyboard
 SimDeviceModel makeSimMouse();    // boot mouse
 // A game pad with numbered reports: input 1 (eight buttons, X and Y from -127 to 127), feature

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tarvex with its tests and runs every test: the ordinary build (all tests, the window's
-# on Qt's offscreen platform), then the device layer again under AddressSanitizer with
-# UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# on Qt's offscreen platform), then everything again under AddressSanitizer with
+# UndefinedBehaviorSanitizer and leak checking, and the device layer under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,7 +17,6 @@ run_build() {
 }
 
 run_build build-test -DCMAKE_BUILD_TYPE=Debug
-run_build build-test-asan -DCMAKE_BUILD_TYPE=Debug -DTARVEX_BUILD_UI=OFF \
-    -DTARVEX_SANITIZE=address,undefined
+run_build build-test-asan -DCMAKE_BUILD_TYPE=Debug -DTARVEX_SANITIZE=address,undefined
 TSAN_OPTIONS="halt_on_error=1" run_build build-test-tsan -DCMAKE_BUILD_TYPE=Debug \
     -DTARVEX_BUILD_UI=OFF -DTARVEX_SANITIZE=thread
