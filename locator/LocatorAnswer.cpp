@@ -30,19 +30,16 @@ int onOffIndex(int value) {
     return value == 0 ? 1 : 0;
 }
 
-std::optional<int> decimalOf(const std::string& text) {
+// A conversion's value, or none where the text does not convert.
+std::optional<int> valueOf(int (*convert)(const std::string&), const std::string& text) {
     try {
-        return StrToInt(text);
+        return convert(text);
     } catch (const EConvertError&) {
         return std::nullopt;
     }
 }
-std::optional<int> hexOf(const std::string& text) {
-    try {
-        return hexValue(text);
-    } catch (const EConvertError&) {
-        return std::nullopt;
-    }
+int decimalValue(const std::string& text) {
+    return StrToInt(text);
 }
 
 std::string hexPair(std::uint8_t value) {
@@ -64,9 +61,10 @@ std::vector<std::string> ReportBlockLines(const std::uint8_t* data, std::size_t 
     return lines;
 }
 
-std::string ReportText(const std::uint8_t (&data)[kReportDataBytes]) {
+std::string ReportText(const std::uint8_t* data) {
     std::string text;
-    for (std::uint8_t byte : data) {
+    for (std::size_t k = 0; k < kReportDataBytes; ++k) {
+        const std::uint8_t byte = data[k];
         if (!text.empty())
             text += ' ';
         text += hexPair(byte);
@@ -108,11 +106,12 @@ std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
         return selected == onOffIndex(fieldValue(Str, dataIndex));
     };
     const auto extIs = [&Str](const std::string& text, int dataIndex) {
-        return hexOf(text) == fieldValue(Str, dataIndex);
+        return valueOf(hexValue, text) == fieldValue(Str, dataIndex);
     };
     check(listIs(controls.OEM1, fldOEM1), "OEM1 Compare Failed!");
     check(listIs(controls.OEM2, fldOEM2), "OEM2 Compare Failed!");
-    check(decimalOf(controls.LocationID) == locationIdValue(Str), "Location ID Compare Failed!");
+    check(valueOf(decimalValue, controls.LocationID) == locationIdValue(Str),
+          "Location ID Compare Failed!");
     check(listIs(controls.CustMsgCounts, fldCustMsgCounts),
           "Custom Message Counts Compare Failed!");
     check(listIs(controls.CustMsgPeriod, fldCustMsgPeriod), "Custom Message Burst Compare Failed!");

@@ -16,8 +16,9 @@ inline constexpr std::size_t kReportDataBytes = 64;
 // first `size` bytes are read; a byte the report did not carry shows as "--".
 std::vector<std::string> ReportBlockLines(const std::uint8_t* data, std::size_t size);
 
-// The 64 data bytes as upper-case hex pairs separated by single spaces: 191 characters.
-std::string ReportText(const std::uint8_t (&data)[kReportDataBytes]);
+// The 64 data bytes `data` points at, as upper-case hex pairs separated by single spaces: 191
+// characters.
+std::string ReportText(const std::uint8_t* data);
 
 // The controls' state as a read-back sets it and a verification reads it: each list's selected
 // item index (-1: nothing selected) and the texts of the three edit boxes.

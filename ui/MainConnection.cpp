@@ -123,9 +123,9 @@ void TFormMain::ConnectItemClick(QObject* Sender) {
     }
 }
 
-// A device the user may not open for reading and writing. The device object is given back,
-// so the controller makes a fresh one that looks at the access again: permission may arrive a
-// moment after the device, once udev has applied its rules.
+// A device the user may not open for reading and writing is given back unconnected. The next
+// check-out looks at its access again: permission may arrive a moment after the device, once
+// udev has applied its rules.
 bool TFormMain::RefuseWithoutReadWriteAccess() {
     if (HIDDevice->HasReadWriteAccess()) {
         FDeniedDevicePath.clear();
@@ -133,7 +133,7 @@ bool TFormMain::RefuseWithoutReadWriteAccess() {
     }
     const THidPnPInfo* info = HIDDevice->PnPInfo();
     FDeniedDevicePath = info ? QString::fromStdU16String(info->DevicePath()) : QString();
-    ReleaseDevice();
+    HidControl->CheckIn(HIDDevice);
     return true;
 }
 

@@ -63,11 +63,8 @@ void TFormMain::btnResetClick() {
 void TFormMain::HandleLocatorAnswer(const BYTE* Data, USHORT Size,
                                     void (TFormMain::*FollowUp)(const std::string& Str)) {
     AppendTerminalLines(ReportBlockLines(Data, Size));
-    if (Size >= kReportDataBytes) {
-        std::uint8_t payload[kReportDataBytes];
-        std::copy(Data, Data + kReportDataBytes, payload);
-        (this->*FollowUp)(ReportText(payload));
-    }
+    if (Size >= kReportDataBytes)
+        (this->*FollowUp)(ReportText(Data));
     AppendTerminalLines({""});
 }
 
@@ -89,8 +86,8 @@ void TFormMain::SetLocatorUIValues(const std::string& Str) {
 
 void TFormMain::CompareLocatorUIValues(const std::string& Str) {
     const std::vector<std::string> failed = ::CompareLocatorUIValues(Str, ReadLocatorSelection());
-    for (const std::string& line : failed)
-        AppendTerminalLines({line});
+    if (!failed.empty())
+        AppendTerminalLines(failed);
     FDialogs.ShowMessage(failed.empty() ? "Configuration has been set."
                                         : "Configuration might not have been set correctly!");
 }
