@@ -3,6 +3,7 @@
 // long a CloseHandle on another thread takes to end a pending read. Target: well under 1 ms.
 // Exits non-zero when a median misses it.
 
+#include "Percentile.h"
 #include "platform/Win32.h"
 #include "tests/platform/SocketDeviceSource.h"
 
@@ -23,11 +24,6 @@ void ignoreCompletion(DWORD, DWORD, LPOVERLAPPED) {}
 HANDLE openReader() {
     return CreateFileW(u"/dev/bench", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-}
-
-double percentile(std::vector<double> samples, double fraction) {
-    std::sort(samples.begin(), samples.end());
-    return samples[static_cast<std::size_t>(fraction * (samples.size() - 1))];
 }
 
 bool report(const char* what, const std::vector<double>& samples) {

@@ -5,6 +5,7 @@
 // carried in the report) to the handler's call. The platform's queue takes the report after
 // that moment, so the figure is an upper bound of the time from that queue to the handler.
 
+#include "Percentile.h"
 #include "hid/HidControllerClass.h"
 #include "platform/EventLoop.h"
 #include "platform/SimDeviceSource.h"
@@ -58,15 +59,6 @@ struct RunResult {
     std::vector<double> latenciesMs;
     std::size_t lost() const { return sent - std::min(sent, delivered); }
 };
-
-double percentile(std::vector<double> values, double fraction) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const std::size_t index =
-        std::min(values.size() - 1, std::size_t(fraction * double(values.size())));
-    return values[index];
-}
 
 // Pumps the UI thread's queue until the condition holds or the idle time passes with nothing
 // delivered.

@@ -4,20 +4,11 @@
 //
 // Usage: bench_set_verify [rounds = 1000]
 
-#include "locator/DeviceCommand.h"
-#include "platform/SimDeviceSource.h"
-#include "ui/MainU.h"
+#include "Percentile.h"
+#include "SimulatedWindow.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTextDocument>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -46,47 +37,23 @@ public:
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
-double percentile(std::vector<double> values, double fraction) {
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
-}
-
-bool waitFor(const std::function<bool()>& condition, int deadlineMs) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!condition() && waited.elapsed() < deadlineMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    return condition();
-}
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 1000;
     QApplication application(argc, argv);
-    auto source = std::make_unique<platform::SimDeviceSource>();
-    platform::SimDeviceSource& sim = *source;
-    platform::installDeviceSource(std::move(source));
-    const std::string path = sim.plug(platform::makeSimLocator());
+    VerdictDialogs dialogs;
+    SimulatedWindow window(dialogs);
     std::atomic<std::int64_t> receivedAt{0};
-    sim.setOutputObserver(path, [&](const platform::Report&) {
+    window.sim().setOutputObserver(window.locatorPath(), [&](const platform::Report&) {
         receivedAt = Clock::now().time_since_epoch().count();
     });
-
-    QTemporaryDir folder;
-    VerdictDialogs dialogs;
-    TFormMain form(dialogs, folder.filePath("tarvex"));
-    form.show();
-    if (!waitFor([&] { return !form.HidControl->Devices().empty(); }, 5000))
-        return 1;
-    form.btnConnect->click();
-    form.PopupMenu1->actions().value(0)->trigger();
-    form.PopupMenu1->hide();
-    if (!waitFor([&] { return form.HIDDevice && CommandsInFlight() == 0; }, 10000) ||
-        !waitFor([&] { return form.Memo1->document()->blockCount() >= 9; }, 5000)) {
+    if (!window.connect()) {
         std::fprintf(stderr, "the simulated locator did not connect\n");
         return 1;
     }
+    TFormMain& form = window.form();
 
     std::vector<double> toDevice, toVerdict, total;
     for (int round = 0; round < rounds; ++round) {

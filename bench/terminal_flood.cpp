@@ -8,18 +8,9 @@
 //
 // Usage: bench_terminal_flood [seconds = 60] [reports per second = 1000] [stall ms = 0]
 
-#include "locator/DeviceCommand.h"
-#include "platform/SimDeviceSource.h"
-#include "ui/MainU.h"
+#include "Percentile.h"
+#include "SimulatedWindow.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTextDocument>
 #include <QTimer>
 
 #include <algorithm>
@@ -43,13 +34,6 @@ public:
     void ShowError(const std::string&) override {}
     std::string AskSaveFileName(const std::string&) override { return {}; }
 };
-
-double percentile(std::vector<double> values, double fraction) {
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
-}
 
 long peakResidentKiB() {
     std::ifstream status("/proc/self/status");
@@ -92,32 +76,15 @@ int main(int argc, char* argv[]) {
     const int perSecond = argc > 2 ? std::atoi(argv[2]) : 1000;
     const int stallMs = argc > 3 ? std::atoi(argv[3]) : 0;
     QApplication application(argc, argv);
-    auto source = std::make_unique<platform::SimDeviceSource>();
-    platform::SimDeviceSource& sim = *source;
-    platform::installDeviceSource(std::move(source));
-    const std::string path = sim.plug(platform::makeSimLocator());
-
-    QTemporaryDir folder;
     SilentDialogs dialogs;
-    TFormMain form(dialogs, folder.filePath("tarvex"));
-    form.show();
-    QElapsedTimer waited;
-    waited.start();
-    while (form.HidControl->Devices().empty() && waited.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    form.btnConnect->click();
-    form.PopupMenu1->actions().value(0)->trigger();
-    form.PopupMenu1->hide();
-    while (!form.HIDDevice && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (!form.HIDDevice) {
+    SimulatedWindow window(dialogs);
+    if (!window.connect()) {
         std::fprintf(stderr, "the simulated locator did not connect\n");
         return 1;
     }
-    // The configuration request's handler must be in place and answered before ours replaces it.
-    while ((CommandsInFlight() > 0 || form.Memo1->document()->blockCount() < 9) &&
-           waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    TFormMain& form = window.form();
+    platform::SimDeviceSource& sim = window.sim();
+    const std::string& path = window.locatorPath();
     form.btnClear->click();
 
     // Every report goes through the window's own handler; only the timing is added here.
@@ -150,8 +117,9 @@ int main(int argc, char* argv[]) {
     sinceTick.start();
     probe.start();
     QTimer stall;
-    QObject::connect(&stall, &QTimer::timeout,
-                     [stallMs] { std::this_thread::sleep_for(std::chrono::milliseconds(stallMs)); });
+    QObject::connect(&stall, &QTimer::timeout, [stallMs] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+    });
     if (stallMs > 0)
         stall.start(1000);
 
