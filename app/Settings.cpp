@@ -1,7 +1,7 @@
-#include "Settings.h"
+#include "app/Settings.h"
 
-#include "platform/Convert.h"
-#include "platform/IniReader.h"
+#include "platform/base/Convert.h"
+#include "platform/base/IniReader.h"
 
 std::string SettingsFilePath(const std::string& executablePath) {
     const auto nameStart = executablePath.find_last_of('/') + 1; // 0 when there is no folder

@@ -1,7 +1,8 @@
-// Process entry: the command line is not read; the window reads the settings file itself, and
+// Process entry: the command line is not read; the settings file decides factory mode, and
 // TARVEX_HID_PLATFORM chooses the devices the tool sees.
 
-#include "platform/DeviceSourceFromEnvironment.h"
+#include "app/Settings.h"
+#include "platform/sources/DeviceSourceFromEnvironment.h"
 #include "ui/MainU.h"
 #include "ui/QtDialogs.h"
 
@@ -14,7 +15,9 @@ int main(int argc, char* argv[]) {
         return 2; // the reason is already on stderr
     platform::installDeviceSource(std::move(source));
     TQtDialogs dialogs;
-    TFormMain FormMain(dialogs);
+    const QString executable = QCoreApplication::applicationFilePath();
+    const bool factoryMode = ReadFactoryMode(SettingsFilePath(executable.toStdString()));
+    TFormMain FormMain(dialogs, {executable, factoryMode});
     dialogs.setOwner(&FormMain);
     FormMain.show();
     return application.exec();

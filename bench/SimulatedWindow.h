@@ -3,7 +3,7 @@
 // configuration read back: where the window benchmarks start.
 
 #include "locator/DeviceCommand.h"
-#include "platform/SimDeviceSource.h"
+#include "platform/sources/SimDeviceSource.h"
 #include "ui/MainU.h"
 
 #include <QAction>
@@ -36,7 +36,7 @@ public:
         sim_ = source.get();
         platform::installDeviceSource(std::move(source));
         locatorPath_ = sim_->plug(platform::makeSimLocator());
-        form_ = std::make_unique<TFormMain>(dialogs, folder_.filePath("tarvex"));
+        form_ = std::make_unique<TFormMain>(dialogs, TFormStartup{folder_.filePath("tarvex")});
         form_->show();
     }
 

@@ -4,7 +4,7 @@
 // Exits non-zero when a median misses it.
 
 #include "Percentile.h"
-#include "platform/Win32.h"
+#include "platform/win32/Win32.h"
 #include "tests/platform/SocketDeviceSource.h"
 
 #include <algorithm>

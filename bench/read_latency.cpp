@@ -7,8 +7,8 @@
 
 #include "Percentile.h"
 #include "hid/HidControllerClass.h"
-#include "platform/EventLoop.h"
-#include "platform/SimDeviceSource.h"
+#include "platform/sources/SimDeviceSource.h"
+#include "platform/uithread/EventLoop.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,8 +4,8 @@
 // binding is unloaded. Load and unload are counted: the first load binds every entry, the last
 // unload clears them. If the module or any entry is missing nothing is bound and the load fails.
 
-#include "platform/HidD.h"
-#include "platform/HidPi.h"
+#include "platform/hidclass/HidD.h"
+#include "platform/hidclass/HidPi.h"
 
 using platform::HIDD_ATTRIBUTES;
 using platform::HIDD_CONFIGURATION;

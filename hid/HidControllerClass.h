@@ -4,11 +4,11 @@
 
 #include "hid/Hid.h"
 #include "hid/SetupApi.h"
-#include "platform/AlertableWait.h"
-#include "platform/Exception.h"
-#include "platform/Messages.h"
-#include "platform/Thread.h"
-#include "platform/Win32.h"
+#include "platform/base/Exception.h"
+#include "platform/uithread/Messages.h"
+#include "platform/uithread/Thread.h"
+#include "platform/win32/AlertableWait.h"
+#include "platform/win32/Win32.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "hid/HidControllerClass.h"
 
-#include "platform/Handles.h"
-#include "platform/Locale.h"
+#include "platform/win32/Handles.h"
+#include "platform/win32/Locale.h"
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,8 @@
 #include "hid/ModuleLoader.h"
 
-#include "platform/HidD.h"
-#include "platform/SetupApi.h"
-#include "platform/Win32.h"
+#include "platform/hidclass/HidD.h"
+#include "platform/hidclass/SetupApi.h"
+#include "platform/win32/Win32.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,7 +5,7 @@
 // table under any name, which then hides a built-in module of that name until unregistered.
 // Module names compare without regard to case, entry names exactly.
 
-#include "platform/WinTypes.h"
+#include "platform/win32/WinTypes.h"
 
 #include <map>
 #include <string>

@@ -5,7 +5,7 @@
 // every entry, the last unload clears them. If the module or any entry is missing nothing is
 // bound and the load fails.
 
-#include "platform/SetupApi.h"
+#include "platform/hidclass/SetupApi.h"
 
 using platform::HDEVINFO;
 using platform::PSP_DEVICE_INTERFACE_DATA;

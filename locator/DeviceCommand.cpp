@@ -1,4 +1,4 @@
-#include "DeviceCommand.h"
+#include "locator/DeviceCommand.h"
 
 #include <algorithm>
 #include <atomic>

@@ -9,8 +9,8 @@
 // Failures are silent: no device, a worker that cannot start, a step that raises (the command
 // ends there; nothing raised after the handler is installed), a device gone before its turn.
 
-#include "LocatorReport.h"
 #include "hid/HidControllerClass.h"
+#include "locator/LocatorReport.h"
 
 #include <functional>
 

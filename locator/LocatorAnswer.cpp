@@ -1,7 +1,7 @@
-#include "LocatorAnswer.h"
+#include "locator/LocatorAnswer.h"
 
-#include "LocatorReport.h"
-#include "platform/Convert.h"
+#include "locator/LocatorReport.h"
+#include "platform/base/Convert.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
-#include "LocatorReport.h"
+#include "locator/LocatorReport.h"
 
-#include "platform/Convert.h"
+#include "platform/base/Convert.h"
 
 #include <algorithm>
 

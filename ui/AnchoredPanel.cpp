@@ -1,4 +1,4 @@
-#include "AnchoredPanel.h"
+#include "ui/AnchoredPanel.h"
 
 AnchoredPanel::AnchoredPanel(const char* name, int designedWidth, int height, QWidget* parent)
     : QFrame(parent), FDesignedWidth(designedWidth) {

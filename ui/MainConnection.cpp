@@ -1,9 +1,9 @@
 // The window's connection: listing devices as a menu, connecting to the chosen one on the
 // 500 ms timer, and dropping the connection when its device leaves.
 
-#include "MainU.h"
+#include "ui/MainU.h"
 
-#include "platform/qt/QtEventLoop.h"
+#include "platform/uithread/QtEventLoop.h"
 
 #include <QAction>
 #include <QCursor>

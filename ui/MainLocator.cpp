@@ -1,9 +1,9 @@
 // The locator's commands from the window: reading its configuration into the controls,
 // writing and verifying it, and restoring the factory defaults.
 
-#include "MainU.h"
+#include "ui/MainU.h"
 
-#include "platform/EventLoop.h"
+#include "platform/uithread/EventLoop.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The terminal: report blocks of what the device sends, clearing and saving them, and the raw
 // hexadecimal and text sends.
 
-#include "MainU.h"
+#include "ui/MainU.h"
 
-#include "platform/Convert.h"
+#include "platform/base/Convert.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

@@ -1,9 +1,8 @@
-#include "MainU.h"
+#include "ui/MainU.h"
 
-#include "AnchoredPanel.h"
-#include "app/Settings.h"
-#include "platform/Convert.h"
-#include "platform/qt/QtEventLoop.h"
+#include "platform/base/Convert.h"
+#include "platform/uithread/QtEventLoop.h"
+#include "ui/AnchoredPanel.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -109,10 +108,11 @@ static void initIconResources() {
     Q_INIT_RESOURCE(icons);
 }
 
-TFormMain::TFormMain(TDialogs& dialogs, const QString& executablePath, QWidget* parent)
+TFormMain::TFormMain(TDialogs& dialogs, const TFormStartup& startup, QWidget* parent)
     : QWidget(parent), FDialogs(dialogs),
-      FExecutablePath(executablePath.isEmpty() ? QCoreApplication::applicationFilePath()
-                                               : executablePath) {
+      FExecutablePath(startup.ExecutablePath.isEmpty() ? QCoreApplication::applicationFilePath()
+                                                       : startup.ExecutablePath),
+      FStartupFactoryMode(startup.FactoryMode) {
     setObjectName("FormMain");
     initIconResources();
     FSelf = std::make_shared<TFormMain*>(this);
@@ -399,7 +399,7 @@ void TFormMain::FormCreate() {
     EnableDisableLocatorControls(false);
     FFactoryMode = false;
     FWorkingDir = QFileInfo(FExecutablePath).absolutePath() + QDir::separator();
-    FFactoryMode = ReadFactoryMode(SettingsFilePath(FExecutablePath.toStdString()));
+    FFactoryMode = FStartupFactoryMode;
     HIDDevice = nullptr;
     HIDSettingsList = std::make_unique<std::vector<HIDSettingsEntry>>();
     SpeedButton1->click();

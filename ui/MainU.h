@@ -6,7 +6,7 @@
 #include "hid/HidControllerClass.h"
 #include "locator/DeviceCommand.h"
 #include "locator/LocatorAnswer.h"
-#include "platform/Dialogs.h"
+#include "platform/base/Dialogs.h"
 
 #include <QChar>
 #include <QList>
@@ -42,14 +42,19 @@ struct THIDSettings {
 // What the user is told when the connection attempts ended on a device they may not open.
 std::string PermissionDeniedText(const std::string& devicePath);
 
+// What start-up read for the window: the executable it runs as (its folder is the working
+// folder; empty means the running executable) and the settings file's factory-mode flag.
+struct TFormStartup {
+    QString ExecutablePath;
+    bool FactoryMode = false;
+};
+
 class TFormMain : public QWidget {
     Q_OBJECT
 
 public:
-    // The window asks and tells the user only through `dialogs`, which must outlive it. Its
-    // settings file and working folder are those of `executablePath`, by default the running
-    // executable's.
-    explicit TFormMain(TDialogs& dialogs, const QString& executablePath = {},
+    // The window asks and tells the user only through `dialogs`, which must outlive it.
+    explicit TFormMain(TDialogs& dialogs, const TFormStartup& startup = {},
                        QWidget* parent = nullptr);
     ~TFormMain() override;
 
@@ -204,6 +209,7 @@ private:
     };
     std::shared_ptr<THexTexts> FHexTexts = std::make_shared<THexTexts>();
     QString FExecutablePath;
+    bool FStartupFactoryMode;
     bool FShown = false;
     bool FFactoryMode = false;
     QString FWorkingDir;

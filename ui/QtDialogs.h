@@ -1,7 +1,7 @@
 #pragma once
 // The dialogs a user sees: Qt message boxes and the save-file dialog, parented to `owner`.
 
-#include "platform/Dialogs.h"
+#include "platform/base/Dialogs.h"
 
 class QWidget;
 

@@ -3,8 +3,8 @@
 // then reads reports made from the input and from a generator seeded by it through every get
 // operation, and writes into copies of them through the set operations.
 
-#include "platform/HidPi.h"
-#include "platform/HidReportDescriptor.h"
+#include "platform/hidclass/HidPi.h"
+#include "platform/hidclass/HidReportDescriptor.h"
 
 #include <algorithm>
 #include <array>

@@ -3,7 +3,7 @@
 // has a timeline that alternates between unplugged and plugged in. A final newline or CR LF
 // line ends never change the outcome.
 
-#include "platform/SimScenario.h"
+#include "platform/sources/SimScenario.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // unchanged when the last line gets its newline.
 
 #include "app/Settings.h"
-#include "platform/IniReader.h"
+#include "platform/base/IniReader.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -2,8 +2,8 @@
 // the simulated devices.
 
 #include "HidDeviceTestSupport.h"
-#include "platform/Handles.h"
-#include "platform/SimDeviceSource.h"
+#include "platform/sources/SimDeviceSource.h"
+#include "platform/win32/Handles.h"
 
 #include <gtest/gtest.h>
 

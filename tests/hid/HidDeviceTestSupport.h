@@ -5,10 +5,10 @@
 // queue of the UI thread until a condition holds, with a deadline.
 
 #include "hid/HidControllerClass.h"
-#include "platform/DeviceSource.h"
-#include "platform/EventLoop.h"
-#include "platform/FdReportConnection.h"
-#include "platform/Messages.h"
+#include "platform/device/DeviceSource.h"
+#include "platform/device/FdReportConnection.h"
+#include "platform/uithread/EventLoop.h"
+#include "platform/uithread/Messages.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "hid/HidControllerClass.h"
 #include "hid/ModuleLoader.h"
-#include "platform/SimDeviceSource.h"
-#include "platform/Win32.h"
+#include "platform/sources/SimDeviceSource.h"
+#include "platform/win32/Win32.h"
 
 #include <gtest/gtest.h>
 

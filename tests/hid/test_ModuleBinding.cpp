@@ -1,7 +1,7 @@
 #include "hid/Hid.h"
 #include "hid/ModuleLoader.h"
 #include "hid/SetupApi.h"
-#include "platform/Win32.h"
+#include "platform/win32/Win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "locator/LocatorReport.h"
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Installs a fresh simulated source for one test and helpers to read what devices send.
 
-#include "platform/SimDeviceSource.h"
+#include "platform/sources/SimDeviceSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // Owning preparsed data and reading whole capability lists, for the parser tests.
 
-#include "platform/HidPi.h"
+#include "platform/hidclass/HidPi.h"
 
 #include <gtest/gtest.h>
 

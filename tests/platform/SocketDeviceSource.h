@@ -3,8 +3,8 @@
 // SOCK_SEQPACKET socket pair, one message per report like hidraw; the test plays the device on
 // the other end. Also a deadline-bounded wait for conditions other threads make true.
 
-#include "platform/DeviceSource.h"
-#include "platform/FdReportConnection.h"
+#include "platform/device/DeviceSource.h"
+#include "platform/device/FdReportConnection.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "platform/Convert.h"
+#include "platform/base/Convert.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 // goes away with reports still waiting.
 
 #include "SocketDeviceSource.h"
-#include "platform/AlertableWait.h"
-#include "platform/DeviceHandle.h"
-#include "platform/ErrnoMap.h"
-#include "platform/FdReportConnection.h"
-#include "platform/ReportPump.h"
-#include "platform/Win32.h"
+#include "platform/device/FdReportConnection.h"
+#include "platform/win32/AlertableWait.h"
+#include "platform/win32/DeviceHandle.h"
+#include "platform/win32/ErrnoMap.h"
+#include "platform/win32/ReportPump.h"
+#include "platform/win32/Win32.h"
 
 #include <gtest/gtest.h>
 

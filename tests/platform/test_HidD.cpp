@@ -1,7 +1,7 @@
 #include "DeviceTestSupport.h"
 
-#include "platform/HidD.h"
-#include "platform/Win32.h"
+#include "platform/hidclass/HidD.h"
+#include "platform/win32/Win32.h"
 
 #include <future>
 

@@ -2,7 +2,7 @@
 
 #include "GoldenDescriptors.h"
 #include "HidParseTestSupport.h"
-#include "platform/HidReportDescriptor.h"
+#include "platform/hidclass/HidReportDescriptor.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // stream is chosen, and the monitor thread fed by a scripted stream.
 
 #include "SocketDeviceSource.h"
-#include "platform/HotplugMonitor.h"
+#include "platform/sources/HotplugMonitor.h"
 
 #include <gtest/gtest.h>
 

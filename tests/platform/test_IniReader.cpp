@@ -1,4 +1,4 @@
-#include "platform/IniReader.h"
+#include "platform/base/IniReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "platform/DeviceSourceFromEnvironment.h"
-#include "platform/LinuxDeviceSource.h"
-#include "platform/SimDeviceSource.h"
+#include "platform/sources/DeviceSourceFromEnvironment.h"
+#include "platform/sources/LinuxDeviceSource.h"
+#include "platform/sources/SimDeviceSource.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/Locale.h"
-#include "platform/Win32.h"
+#include "platform/win32/Locale.h"
+#include "platform/win32/Win32.h"
 
 #include <gtest/gtest.h>
 

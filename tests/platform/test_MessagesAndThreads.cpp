@@ -2,10 +2,10 @@
 // on the main thread, which is the UI thread.
 
 #include "SocketDeviceSource.h"
-#include "platform/EventLoop.h"
-#include "platform/Messages.h"
-#include "platform/Thread.h"
-#include "platform/Win32.h"
+#include "platform/uithread/EventLoop.h"
+#include "platform/uithread/Messages.h"
+#include "platform/uithread/Thread.h"
+#include "platform/win32/Win32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The Qt adapter: posted messages and synchronized procedures reach the UI thread through the
 // Qt event loop, and a handler's error does not stop the work behind it.
 
-#include "platform/Messages.h"
-#include "platform/Thread.h"
-#include "platform/qt/QtEventLoop.h"
+#include "platform/uithread/Messages.h"
+#include "platform/uithread/QtEventLoop.h"
+#include "platform/uithread/Thread.h"
 
 #include <gtest/gtest.h>
 

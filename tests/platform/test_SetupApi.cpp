@@ -1,7 +1,7 @@
 #include "DeviceTestSupport.h"
 
-#include "platform/SetupApi.h"
-#include "platform/Win32.h"
+#include "platform/hidclass/SetupApi.h"
+#include "platform/win32/Win32.h"
 
 #include <vector>
 

@@ -1,5 +1,5 @@
 #include "DeviceTestSupport.h"
-#include "platform/Messages.h"
+#include "platform/uithread/Messages.h"
 
 #include <cerrno>
 

@@ -1,7 +1,7 @@
 #include "DeviceTestSupport.h"
-#include "platform/DeviceSourceFromEnvironment.h"
-#include "platform/SimScenario.h"
-#include "platform/SimScenarioRunner.h"
+#include "platform/sources/DeviceSourceFromEnvironment.h"
+#include "platform/sources/SimScenario.h"
+#include "platform/sources/SimScenarioRunner.h"
 
 #include <cerrno>
 #include <cstdio>

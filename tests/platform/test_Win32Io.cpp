@@ -2,9 +2,9 @@
 // on socket pairs standing in for hidraw nodes.
 
 #include "SocketDeviceSource.h"
-#include "platform/AlertableWait.h"
-#include "platform/Handles.h"
-#include "platform/Win32.h"
+#include "platform/win32/AlertableWait.h"
+#include "platform/win32/Handles.h"
+#include "platform/win32/Win32.h"
 
 #include <gtest/gtest.h>
 

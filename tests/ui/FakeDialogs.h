@@ -1,7 +1,7 @@
 #pragma once
 // Answers the window's dialogs without a modal loop and records what the user would have seen.
 
-#include "platform/Dialogs.h"
+#include "platform/base/Dialogs.h"
 
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 // dialogs interface, waiting on conditions with a deadline.
 
 #include "WindowTestSupport.h"
-#include "platform/SimDeviceSource.h"
+#include "platform/sources/SimDeviceSource.h"
 
 #include <QAction>
 #include <QLabel>

@@ -2,6 +2,7 @@
 // The real window on a temporary executable folder, with its dialogs answered by FakeDialogs.
 
 #include "FakeDialogs.h"
+#include "app/Settings.h"
 #include "ui/MainU.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +43,10 @@ protected:
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write(*settings);
         }
-        form = std::make_unique<TFormMain>(dialogs, dir.filePath(executableName));
+        const QString executable = dir.filePath(executableName);
+        form = std::make_unique<TFormMain>(
+            dialogs,
+            TFormStartup{executable, ReadFactoryMode(SettingsFilePath(executable.toStdString()))});
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));

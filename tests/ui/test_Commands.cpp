@@ -3,8 +3,8 @@
 
 #include "SimWindowTestSupport.h"
 #include "locator/DeviceCommand.h"
-#include "platform/EventLoop.h"
-#include "platform/Thread.h"
+#include "platform/uithread/EventLoop.h"
+#include "platform/uithread/Thread.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 
 #include "SimWindowTestSupport.h"
 #include "locator/DeviceCommand.h"
-#include "platform/Thread.h"
+#include "platform/uithread/Thread.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
 #include "WindowTestSupport.h"
-#include "platform/Exception.h"
+#include "platform/base/Exception.h"
 #include "ui/MainU.h"
 
 #include <gtest/gtest.h>

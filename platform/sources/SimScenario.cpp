@@ -1,0 +1,485 @@
+#include "platform/sources/SimScenario.h"
+
+#include "platform/win32/Utf16.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <new>
+
+namespace platform {
+
+namespace {
+
+using namespace scenario_limits;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// The first blank-separated word of text, and what follows it without leading blanks.
+std::pair<std::string_view, std::string_view> firstWord(std::string_view text) {
+    const auto end = std::find_if(text.begin(), text.end(), isBlank);
+    const auto length = static_cast<std::size_t>(end - text.begin());
+    return {text.substr(0, length), trimmed(text.substr(length))};
+}
+
+// Quotes a piece of the file for a message, cut short so a long line cannot flood stderr.
+std::string quoted(std::string_view text) {
+    constexpr std::size_t shown = 40;
+    std::string out = "'";
+    out.append(text.substr(0, shown));
+    if (text.size() > shown) {
+        out += "...";
+    }
+    return out + "'";
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::uint16_t> parseId(std::string_view text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 4) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (char c : text) {
+        const int digit = hexDigit(c);
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * 16 + static_cast<unsigned>(digit);
+    }
+    return static_cast<std::uint16_t>(value);
+}
+
+// A decimal number no greater than limit.
+std::optional<unsigned long> parseDecimal(std::string_view text, unsigned long limit) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    unsigned long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned long>(c - '0');
+        if (value > limit) {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
+
+std::optional<SimBuiltIn> parseBuiltIn(std::string_view name) {
+    if (name == "locator") {
+        return SimBuiltIn::Locator;
+    }
+    if (name == "keyboard") {
+        return SimBuiltIn::Keyboard;
+    }
+    if (name == "mouse") {
+        return SimBuiltIn::Mouse;
+    }
+    return std::nullopt;
+}
+
+const char* eventName(ScenarioEvent::Kind kind) {
+    switch (kind) {
+    case ScenarioEvent::Kind::Unplug:
+        return "unplug";
+    case ScenarioEvent::Kind::Plug:
+        return "plug";
+    case ScenarioEvent::Kind::Grant:
+        return "grant";
+    }
+    return "";
+}
+
+class Parser {
+public:
+    explicit Parser(ScenarioError& error) : error_(error) {}
+
+    std::optional<Scenario> parse(std::string_view text) {
+        int number = 0;
+        while (!text.empty()) {
+            ++number;
+            const auto newline = text.find('\n');
+            std::string_view line = text.substr(0, newline);
+            text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+            if (!line.empty() && line.back() == '\r') {
+                line.remove_suffix(1);
+            }
+            line_ = number;
+            if (!parseLine(line)) {
+                return std::nullopt;
+            }
+        }
+        if (!finishDevice()) {
+            return std::nullopt;
+        }
+        if (scenario_.devices.empty()) {
+            line_ = 0;
+            fail("the file describes no device; it needs at least one 'device' line");
+            return std::nullopt;
+        }
+        return std::move(scenario_);
+    }
+
+private:
+    using Setting = bool (Parser::*)(std::string_view value);
+
+    bool fail(std::string problem) {
+        error_.line = line_;
+        error_.problem = std::move(problem);
+        return false;
+    }
+
+    bool parseLine(std::string_view line) {
+        if (line.size() > MaxLineLength) {
+            return fail("the line is longer than " + std::to_string(MaxLineLength) + " characters");
+        }
+        if (line.find('\0') != std::string_view::npos) {
+            return fail("the line holds a NUL byte; a scenario is a text file");
+        }
+        line = trimmed(line);
+        if (line.empty() || line.front() == '#') {
+            return true;
+        }
+        const auto [keyword, value] = firstWord(line);
+        static const std::map<std::string_view, Setting> settings = {
+            {"device", &Parser::device},
+            {"vid", &Parser::vendorId},
+            {"pid", &Parser::productId},
+            {"manufacturer", &Parser::manufacturer},
+            {"product", &Parser::product},
+            {"serial", &Parser::serial},
+            {"descriptor", &Parser::descriptor},
+            {"access", &Parser::access},
+            {"grant", &Parser::grant},
+            {"answer", &Parser::answer},
+            {"late", &Parser::late},
+            {"stream", &Parser::stream},
+            {"attached", &Parser::attached},
+            {"unplug", &Parser::unplug},
+            {"plug", &Parser::plug},
+        };
+        const auto setting = settings.find(keyword);
+        if (setting == settings.end()) {
+            return fail("unknown setting " + quoted(keyword));
+        }
+        if (keyword != "device" && !settingAllowed(keyword)) {
+            return false;
+        }
+        return (this->*setting->second)(value);
+    }
+
+    // A setting needs a device to belong to, and all but the timeline are set once a device.
+    bool settingAllowed(std::string_view keyword) {
+        if (scenario_.devices.empty()) {
+            return fail(quoted(keyword) + " comes before the first 'device' line");
+        }
+        if (keyword == "grant" || keyword == "unplug" || keyword == "plug") {
+            return true;
+        }
+        const auto [it, first] = setOnLine_.emplace(std::string(keyword), line_);
+        if (!first) {
+            return fail(quoted(keyword) + " is already set for this device on line " +
+                        std::to_string(it->second));
+        }
+        return true;
+    }
+
+    ScenarioDevice& current() { return scenario_.devices.back(); }
+
+    bool device(std::string_view value) {
+        if (!finishDevice()) {
+            return false;
+        }
+        if (scenario_.devices.size() == MaxDevices) {
+            return fail("more than " + std::to_string(MaxDevices) + " devices");
+        }
+        ScenarioDevice next;
+        next.line = line_;
+        if (!value.empty()) {
+            const auto base = parseBuiltIn(value);
+            if (!base) {
+                return fail("unknown built-in device " + quoted(value) +
+                            "; use locator, keyboard or mouse");
+            }
+            next.base = *base;
+        }
+        scenario_.devices.push_back(std::move(next));
+        setOnLine_.clear();
+        return true;
+    }
+
+    bool id(std::string_view value, std::optional<std::uint16_t>& target, const char* what) {
+        const auto id = parseId(value);
+        if (!id) {
+            return fail(std::string(what) + " must be 1 to 4 hex digits, not " + quoted(value));
+        }
+        target = id;
+        return true;
+    }
+    bool vendorId(std::string_view value) { return id(value, current().vendorId, "vid"); }
+    bool productId(std::string_view value) { return id(value, current().productId, "pid"); }
+
+    bool text(std::string_view value, std::optional<std::u16string>& target) {
+        std::u16string converted = utf16FromUtf8(std::string(value));
+        if (converted.size() > MaxStringLength) {
+            return fail("the string is longer than " + std::to_string(MaxStringLength) +
+                        " characters");
+        }
+        target = std::move(converted);
+        return true;
+    }
+    bool manufacturer(std::string_view value) { return text(value, current().manufacturer); }
+    bool product(std::string_view value) { return text(value, current().product); }
+    bool serial(std::string_view value) { return text(value, current().serialNumber); }
+
+    // Hex digit pairs, blanks allowed between bytes, 1 to limit bytes.
+    std::optional<std::vector<std::uint8_t>> hexBytes(std::string_view value, std::size_t limit,
+                                                      const char* what) {
+        std::vector<std::uint8_t> bytes;
+        while (!value.empty()) {
+            const auto [word, rest] = firstWord(value);
+            if (word.size() % 2 != 0) {
+                fail(std::string(what) + ": " + quoted(word) +
+                     " has an odd number of hex digits; write each byte as two");
+                return std::nullopt;
+            }
+            for (std::size_t i = 0; i < word.size(); i += 2) {
+                const int high = hexDigit(word[i]);
+                const int low = hexDigit(word[i + 1]);
+                if (high < 0 || low < 0) {
+                    fail(std::string(what) + ": " + quoted(word) + " is not hex");
+                    return std::nullopt;
+                }
+                if (bytes.size() == limit) {
+                    fail(std::string(what) + " is longer than " + std::to_string(limit) + " bytes");
+                    return std::nullopt;
+                }
+                bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+            }
+            value = rest;
+        }
+        if (bytes.empty()) {
+            fail(std::string(what) + " needs at least one byte in hex");
+            return std::nullopt;
+        }
+        return bytes;
+    }
+
+    bool descriptor(std::string_view value) {
+        if (const auto builtIn = parseBuiltIn(value)) {
+            current().builtInDescriptor = builtIn;
+            return true;
+        }
+        auto bytes = hexBytes(value, MaxDescriptorBytes, "the descriptor");
+        current().descriptor = std::move(bytes);
+        return current().descriptor.has_value();
+    }
+
+    bool access(std::string_view value) {
+        if (value != "read-write" && value != "denied") {
+            return fail("access must be read-write or denied, not " + quoted(value));
+        }
+        current().readWriteDenied = value == "denied";
+        return true;
+    }
+
+    bool answer(std::string_view value) {
+        const auto [mode, rest] = firstWord(value);
+        if ((mode == "echo" || mode == "silent") && !rest.empty()) {
+            return fail("'answer " + std::string(mode) + "' takes nothing after it");
+        }
+        if (mode == "echo") {
+            current().answer = SimAnswer::Echo;
+        } else if (mode == "silent") {
+            current().answer = SimAnswer::Silent;
+        } else if (mode == "report") {
+            auto report = hexBytes(rest, MaxReportBytes, "the answer report");
+            if (!report) {
+                return false;
+            }
+            current().answer = SimAnswer::Report;
+            current().answerReport = std::move(*report);
+        } else {
+            return fail("answer must be echo, silent or report followed by hex, not " +
+                        quoted(value));
+        }
+        return true;
+    }
+
+    std::optional<std::chrono::milliseconds>
+    time(std::string_view value, std::chrono::milliseconds limit, const char* what) {
+        const auto ms = parseDecimal(value, static_cast<unsigned long>(limit.count()));
+        if (!ms) {
+            fail(std::string(what) + " must be a whole number of milliseconds from 0 to " +
+                 std::to_string(limit.count()) + ", not " + quoted(value));
+            return std::nullopt;
+        }
+        return std::chrono::milliseconds(*ms);
+    }
+
+    bool late(std::string_view value) {
+        const auto delay = time(value, MaxLate, "late");
+        if (delay) {
+            current().late = *delay;
+        }
+        return delay.has_value();
+    }
+
+    bool stream(std::string_view value) {
+        const auto [rateText, reportText] = firstWord(value);
+        const auto rate = parseDecimal(rateText, MaxStreamRate);
+        if (!rate || *rate == 0) {
+            return fail("the stream rate must be a whole number of reports a second from 1 to " +
+                        std::to_string(MaxStreamRate) + ", not " + quoted(rateText));
+        }
+        if (streamTotal_ + *rate > MaxStreamRate) {
+            return fail("the streams of all devices together would send more than " +
+                        std::to_string(MaxStreamRate) + " reports a second");
+        }
+        auto report = hexBytes(reportText, MaxReportBytes, "the stream report");
+        if (!report) {
+            return false;
+        }
+        streamTotal_ += *rate;
+        current().streamRate = static_cast<unsigned>(*rate);
+        current().streamReport = std::move(*report);
+        return true;
+    }
+
+    bool attached(std::string_view value) {
+        if (value != "yes" && value != "no") {
+            return fail("attached must be yes or no, not " + quoted(value));
+        }
+        current().attachedAtStart = value == "yes";
+        return true;
+    }
+
+    bool event(std::string_view value, ScenarioEvent::Kind kind) {
+        if (current().timeline.size() == MaxEventsPerDevice) {
+            return fail("more than " + std::to_string(MaxEventsPerDevice) +
+                        " plug, unplug and grant lines for one device");
+        }
+        const auto at = time(value, MaxTime, eventName(kind));
+        if (at) {
+            current().timeline.push_back({kind, *at, line_});
+        }
+        return at.has_value();
+    }
+    bool grant(std::string_view value) { return event(value, ScenarioEvent::Kind::Grant); }
+    bool unplug(std::string_view value) { return event(value, ScenarioEvent::Kind::Unplug); }
+    bool plug(std::string_view value) { return event(value, ScenarioEvent::Kind::Plug); }
+
+    // Puts the device's timeline in time order and checks that it makes sense.
+    bool finishDevice() {
+        if (scenario_.devices.empty()) {
+            return true;
+        }
+        ScenarioDevice& device = current();
+        std::stable_sort(device.timeline.begin(), device.timeline.end(),
+                         [](const auto& a, const auto& b) { return a.at < b.at; });
+        bool attached = device.attachedAtStart;
+        for (const ScenarioEvent& event : device.timeline) {
+            line_ = event.line;
+            switch (event.kind) {
+            case ScenarioEvent::Kind::Unplug:
+                if (!attached) {
+                    return fail("'unplug " + std::to_string(event.at.count()) +
+                                "' finds the device already unplugged");
+                }
+                attached = false;
+                break;
+            case ScenarioEvent::Kind::Plug:
+                if (attached) {
+                    return fail("'plug " + std::to_string(event.at.count()) +
+                                "' finds the device already plugged in");
+                }
+                attached = true;
+                break;
+            case ScenarioEvent::Kind::Grant:
+                if (!device.readWriteDenied) {
+                    return fail("'grant' needs 'access denied' for this device");
+                }
+                break;
+            }
+        }
+        return true;
+    }
+
+    ScenarioError& error_;
+    Scenario scenario_;
+    int line_ = 0;
+    std::map<std::string, int, std::less<>> setOnLine_; // the current device's settings
+    unsigned long streamTotal_ = 0;
+};
+
+} // namespace
+
+std::string ScenarioError::message() const {
+    return line > 0 ? "line " + std::to_string(line) + ": " + problem : problem;
+}
+
+std::optional<Scenario> parseScenario(std::string_view text, ScenarioError& error) {
+    if (text.size() > MaxFileBytes) {
+        error = {0, "the file is larger than " + std::to_string(MaxFileBytes) + " bytes"};
+        return std::nullopt;
+    }
+    try {
+        return Parser(error).parse(text);
+    } catch (const std::bad_alloc&) {
+        error = {0, "out of memory while reading the file"};
+        return std::nullopt;
+    }
+}
+
+std::optional<Scenario> loadScenarioFile(const std::string& path, ScenarioError& error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = {0, std::string("cannot open the file: ") + std::strerror(errno)};
+        return std::nullopt;
+    }
+    // One byte more than allowed, to tell a file at the limit from one beyond it.
+    std::string text(MaxFileBytes + 1, '\0');
+    const std::size_t size = std::fread(text.data(), 1, text.size(), file);
+    const bool failed = std::ferror(file) != 0;
+    const int readError = errno;
+    std::fclose(file);
+    if (failed) {
+        error = {0, std::string("cannot read the file: ") + std::strerror(readError)};
+        return std::nullopt;
+    }
+    text.resize(size);
+    return parseScenario(text, error);
+}
+
+} // namespace platform
