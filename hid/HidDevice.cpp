@@ -1,4 +1,6 @@
-#include "hid/HidControllerClass.h"
+#include "hid/HidDevice.h"
+#include "hid/HidDeviceController.h"
+#include "hid/HidDeviceReadThread.h"
 
 #include "platform/win32/Handles.h"
 #include "platform/win32/Locale.h"

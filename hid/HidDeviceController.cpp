@@ -1,4 +1,4 @@
-#include "hid/HidControllerClass.h"
+#include "hid/HidDeviceController.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,6 @@
-#include "hid/HidControllerClass.h"
+#include "hid/HidDeviceReadThread.h"
+
+#include "hid/HidDevice.h"
 
 #include <algorithm>
 
