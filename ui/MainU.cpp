@@ -159,6 +159,8 @@ void TFormMain::buildWindow() {
         sbMainPanels[panel]->setObjectName(QString("sbMainPanel%1").arg(panel));
         sbMainPanels[panel]->setFixedWidth(widths[panel]);
         sbMainPanels[panel]->setAlignment(alignments[panel]);
+        // Device names reach the bar: whatever they look like, they are shown as text.
+        sbMainPanels[panel]->setTextFormat(Qt::PlainText);
         // The bar leaves its panels 14 pixels: a frame would cut the text, so a line
         // at the right edge separates them instead.
         sbMainPanels[panel]->setStyleSheet("QLabel { border-right: 1px solid palette(dark); }");
