@@ -253,6 +253,7 @@ void TFormMain::buildConfigurePage() {
     pnl2x = addRow("pnl2x", kPaleYellow, "Label16", "Exended Config 2", edtExt2, 3, 11);
 
     auto* buttons = new AnchoredPanel("Panel17", kPageWidth, 43);
+    buttons->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel17 = buttons;
     btnReset = makeButton("btnReset", "Factory Reset", QIcon(":/icons/reset.png"));
     buttons->place(btnReset, 7, 9, 117, 25);
