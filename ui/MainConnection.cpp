@@ -8,8 +8,10 @@
 #include <QAction>
 #include <QCursor>
 #include <QLabel>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,6 +32,46 @@ bool isBlankName(const std::u16string& name) {
         if (c > u' ')
             return false;
     return true;
+}
+
+// Accelerator keys the menu hands out: letters and digits.
+bool canBeAccelerator(QChar c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The caption of a menu entry that shows `name`: each "&" doubled, so the menu shows it as it
+// is, and an accelerator on the first letter or digit whose key no earlier entry has taken.
+// `taken` holds the keys handed out so far.
+QString menuCaption(const QString& name, QSet<QChar>& taken) {
+    QString caption;
+    bool keyGiven = false;
+    for (QChar c : name) {
+        const QChar key = c.toUpper();
+        if (!keyGiven && canBeAccelerator(key) && !taken.contains(key)) {
+            taken.insert(key);
+            caption += '&';
+            keyGiven = true;
+        }
+        caption += c == '&' ? QStringLiteral("&&") : QString(c);
+    }
+    return caption;
+}
+
+// Serial numbers tell the devices of one name apart when each has its own; otherwise their
+// order among that name does.
+QStringList distinguishers(const std::vector<const THIDSettings*>& sameName) {
+    QStringList serials;
+    for (const THIDSettings* settings : sameName)
+        serials << QString::fromStdU16String(settings->SerialNumber);
+    const bool serialsDiffer =
+        !serials.contains(QString()) && QSet<QString>(serials.begin(), serials.end()).size() ==
+                                            static_cast<qsizetype>(serials.size());
+    if (serialsDiffer)
+        return serials;
+    QStringList positions;
+    for (std::size_t n = 1; n <= sameName.size(); ++n)
+        positions << QString::number(n);
+    return positions;
 }
 
 } // namespace
@@ -81,6 +123,7 @@ void TFormMain::btnConnectClick() {
     HIDSettingsList->clear();
     UnknownEnumeratedIdx = 0;
     HidControl->Enumerate();
+    NameMenuEntries();
     if (!HIDSettingsList->empty())
         PopupMenu1->popup(QCursor::pos());
     else
@@ -96,31 +139,73 @@ bool TFormMain::HidControlEnumerate(THidDevice* HidDev, int) {
     QString name = QString::fromStdU16String(product);
     if (isBlankName(product))
         name = "Unknown " + QString::number(++UnknownEnumeratedIdx);
-    auto* entry = new QAction(name, PopupMenu1);
+    // The entry knows its device by its place in HIDSettingsList, never by its caption.
+    auto* entry = new QAction(PopupMenu1);
+    entry->setData(static_cast<int>(HIDSettingsList->size()));
     connect(entry, &QAction::triggered, this, [this, entry] { ConnectItemClick(entry); });
     PopupMenu1->addAction(entry);
-    auto settings = std::make_unique<THIDSettings>(THIDSettings{vid, pid, name.toStdString()});
+    const THidPnPInfo* info = HidDev->PnPInfo();
+    auto settings = std::make_unique<THIDSettings>(
+        THIDSettings{vid, pid, name.toStdString(), info ? info->DevicePath() : std::u16string(),
+                     HidDev->SerialNumber()});
     HIDSettingsList->push_back({name, std::move(settings)});
     return true;
 }
 
+// "Locator [CUST-0001]" and "Locator [CUST-0002]", or "Locator [1]" and "Locator [2]" when the
+// serial numbers do not tell them apart: the name shown is the name the status bar uses.
+void TFormMain::NameMenuEntries() {
+    QMap<QString, std::vector<const THIDSettings*>> byName;
+    for (const HIDSettingsEntry& listed : *HIDSettingsList)
+        byName[listed.Text].push_back(listed.Settings.get());
+    QMap<const THIDSettings*, QString> distinguisher;
+    for (const auto& sameName : byName) {
+        if (sameName.size() < 2)
+            continue;
+        const QStringList marks = distinguishers(sameName);
+        for (std::size_t n = 0; n < sameName.size(); ++n)
+            distinguisher[sameName[n]] = marks[static_cast<qsizetype>(n)];
+    }
+    QSet<QChar> takenKeys;
+    const QList<QAction*> entries = PopupMenu1->actions();
+    for (std::size_t n = 0; n < HIDSettingsList->size(); ++n) {
+        HIDSettingsEntry& listed = (*HIDSettingsList)[n];
+        if (const auto mark = distinguisher.constFind(listed.Settings.get());
+            mark != distinguisher.constEnd()) {
+            listed.Text += " [" + *mark + "]";
+            listed.Settings->DeviceName = listed.Text.toStdString();
+        }
+        entries[static_cast<qsizetype>(n)]->setText(menuCaption(listed.Text, takenKeys));
+    }
+}
+
 void TFormMain::ConnectItemClick(QObject* Sender) {
     const auto* entry = qobject_cast<const QAction*>(Sender);
-    if (!entry)
+    if (!entry || entry->parent() != PopupMenu1)
         return;
-    const std::string caption = QString(entry->text()).remove('&').toStdString();
-    for (const HIDSettingsEntry& listed : *HIDSettingsList) {
-        if (listed.Settings->DeviceName != caption)
-            continue;
-        VID = listed.Settings->VID;
-        PID = listed.Settings->PID;
-        DeviceName = QString::fromStdString(listed.Settings->DeviceName);
-        ReleaseDevice();
-        ConnectionTimerCount = 0;
-        FDeniedDevicePath.clear();
-        ConnectTimer->start();
+    bool isIndex = false;
+    const int index = entry->data().toInt(&isIndex);
+    if (!isIndex || index < 0 || static_cast<std::size_t>(index) >= HIDSettingsList->size())
         return;
+    const THIDSettings& chosen = *(*HIDSettingsList)[static_cast<std::size_t>(index)].Settings;
+    VID = chosen.VID;
+    PID = chosen.PID;
+    DeviceName = QString::fromStdString(chosen.DeviceName);
+    FChosenDevicePath = chosen.DevicePath;
+    ReleaseDevice();
+    ConnectionTimerCount = 0;
+    FDeniedDevicePath.clear();
+    ConnectTimer->start();
+}
+
+bool TFormMain::CheckOutChosenDevice() {
+    const std::vector<THidDevice*>& devices = HidControl->Devices();
+    for (std::size_t i = 0; i < devices.size() && !FChosenDevicePath.empty(); ++i) {
+        const THidPnPInfo* info = devices[i]->PnPInfo();
+        if (devices[i]->IsPluggedIn() && info && info->DevicePath() == FChosenDevicePath)
+            return HidControl->CheckOutByIndex(HIDDevice, static_cast<int>(i));
     }
+    return HidControl->CheckOutByID(HIDDevice, VID, PID);
 }
 
 // A device the user may not open for reading and writing is given back unconnected. The next
@@ -153,7 +238,7 @@ void TFormMain::ConnectTimerTimer() {
     sbMainPanels[0]->setText("Waiting for " + DeviceName + " device to connect");
     try {
         HidControl->CheckIn(HIDDevice);
-        if (!HidControl->CheckOutByID(HIDDevice, VID, PID)) {
+        if (!CheckOutChosenDevice()) {
             FDeniedDevicePath.clear();
             return;
         }

@@ -32,11 +32,15 @@ class QToolButton;
 class QMenu;
 class QtEventLoop;
 
-// One accepted device of the last enumeration: USB identifiers and the name shown in the menu.
+// One accepted device of the last enumeration: USB identifiers, the name shown in the menu, and
+// which device it was made from: the interface's path, and its serial number (empty when it
+// gives none), which tells devices of one name apart.
 struct THIDSettings {
     int VID = 0;
     int PID = 0;
     std::string DeviceName;
+    std::u16string DevicePath;
+    std::u16string SerialNumber;
 };
 
 // What the user is told when the connection attempts ended on a device they may not open.
@@ -166,6 +170,12 @@ private:
     void edtLocationIDExit();
     void SpeedButton1Click();
 
+    // Gives entries of one name distinct names, then captions the menu entries.
+    void NameMenuEntries();
+    // The chosen device while it is listed; once it has gone, the first free device of the
+    // chosen identifiers, so a locator plugged back under another path is still found.
+    bool CheckOutChosenDevice();
+
     TLocatorControls ReadLocatorControls() const;
     TLocatorSelection ReadLocatorSelection() const;
     void ApplyLocatorSelection(const TLocatorSelection& selection);
@@ -199,6 +209,7 @@ private:
     // The device node of the last attempt refused for want of read-write access; empty when the
     // last attempt failed otherwise.
     QString FDeniedDevicePath;
+    std::u16string FChosenDevicePath;   // the interface path of the device last chosen
     std::uint64_t FDroppedReported = 0; // of the current device, already on standard error
     // What Edit1 to Edit8 hold, copied on every change: the hexadecimal send reads them on its
     // worker thread, where the edit boxes themselves must not be touched. Shared, so a worker

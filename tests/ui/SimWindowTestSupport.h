@@ -5,6 +5,7 @@
 
 #include "WindowTestSupport.h"
 #include "platform/sources/SimDeviceSource.h"
+#include "platform/sources/SimScenarioRunner.h"
 
 #include <QAction>
 #include <QLabel>
@@ -29,6 +30,17 @@ protected:
     }
     void TearDown() override { form.reset(); }
 
+    // Runs the devices of a file in scenarios/ instead of the empty simulated source.
+    void useScenario(const std::string& fileName) {
+        platform::ScenarioError error;
+        const auto scenario =
+            platform::loadScenarioFile(std::string(TARVEX_SCENARIO_DIR) + "/" + fileName, error);
+        ASSERT_TRUE(scenario) << error.message();
+        auto source = platform::startScenario(*scenario);
+        sim = source.get();
+        platform::installDeviceSource(std::move(source));
+    }
+
     // Opens the window and waits for the controller's first list.
     void openOnSim(bool factory, std::size_t expectedDevices) {
         open(factory);
@@ -47,10 +59,20 @@ protected:
         return model;
     }
 
+    // A caption as the menu shows it: accelerator markers gone, "&&" shown as "&".
+    static QString shownText(const QString& caption) {
+        QString shown;
+        for (qsizetype i = 0; i < caption.size(); ++i) {
+            if (caption[i] == '&' && ++i == caption.size())
+                break;
+            shown += caption[i];
+        }
+        return shown;
+    }
     QStringList menuEntries() const {
         QStringList names;
         for (const QAction* entry : form->PopupMenu1->actions())
-            names << entry->text();
+            names << shownText(entry->text());
         return names;
     }
     // Presses "Connect" and chooses the entry at `index` of the menu it opened.

@@ -2,8 +2,12 @@
 // unplug handling, and the terminal's report blocks and file.
 
 #include "SimWindowTestSupport.h"
+#include "ui/QtDialogs.h"
 
 #include <QElapsedTimer>
+#include <QKeySequence>
+#include <QMessageBox>
+#include <QSet>
 
 namespace {
 
@@ -73,25 +77,71 @@ TEST_F(ConnectionTest, NamelessLocatorsAreNumberedAfreshAtEveryConnect) {
     EXPECT_EQ(form->HIDSettingsList->at(1).Text, "Unknown 2");
 }
 
-TEST_F(ConnectionTest, TwoLocatorsOfOneNameConnectToTheFirstFreeOne) {
-    sim->plug(platform::makeSimLocator());
-    sim->plug(platform::makeSimLocator());
+TEST_F(ConnectionTest, TheEntryChosenAmongLocatorsOfOneNameIsTheOneConnected) {
+    useScenario("two-locators-one-name.txt");
     openOnSim(false, 2);
     QTest::mouseClick(form->btnConnect, Qt::LeftButton);
-    EXPECT_EQ(menuEntries(), (QStringList{"Locator", "Locator"}));
-    form->PopupMenu1->actions()[1]->trigger();
-    ASSERT_TRUE(waitForStatus("Locator - Status: Device Connected"));
-    EXPECT_EQ(form->HIDDevice, form->HidControl->Devices()[0]);
+    EXPECT_EQ(menuEntries(), (QStringList{"Locator [CUST-0001]", "Locator [CUST-0002]"}));
+    const QKeySequence secondKey = QKeySequence::mnemonic(form->PopupMenu1->actions()[1]->text());
+    ASSERT_FALSE(secondKey.isEmpty());
+    QTest::keyClick(form->PopupMenu1, secondKey[0].key());
+    ASSERT_TRUE(waitForStatus("Locator [CUST-0002] - Status: Device Connected"))
+        << form->StatusText(0).toStdString();
+    EXPECT_EQ(form->HIDDevice->SerialNumber(), u"CUST-0002");
+
+    choose(0);
+    ASSERT_TRUE(waitForStatus("Locator [CUST-0001] - Status: Device Connected"));
+    EXPECT_EQ(form->HIDDevice->SerialNumber(), u"CUST-0001");
 }
 
-TEST_F(ConnectionTest, AnEntryWhoseCaptionGainedAnAcceleratorStillMatches) {
+// Device names are the device's own text: an "&" is shown and chosen like any other character,
+// markup is shown as written, and equal names without their own serial numbers are numbered.
+TEST_F(ConnectionTest, NamesWithAmpersandsOrMarkupShowAndConnectAsTheyAre) {
+    const std::u16string markup =
+        u"<b>Bold</b> <img src=\"logo.png\"> <a href=\"http://example.com\">site</a>";
+    sim->plug(namedLocator(u"Tom & Jerry"));
+    sim->plug(namedLocator(markup));
     sim->plug(platform::makeSimLocator());
-    openOnSim(false, 1);
+    const std::string fourth = sim->plug(platform::makeSimLocator());
+    openOnSim(false, 4);
     QTest::mouseClick(form->btnConnect, Qt::LeftButton);
-    QAction* entry = form->PopupMenu1->actions()[0];
-    entry->setText("&Locator");
-    entry->trigger();
-    ASSERT_TRUE(waitForStatus("Locator - Status: Device Connected"));
+    const QString markupName = QString::fromStdU16String(markup);
+    EXPECT_EQ(menuEntries(),
+              (QStringList{"Tom & Jerry", markupName, "Locator [1]", "Locator [2]"}));
+    QSet<int> keys;
+    for (const QAction* entry : form->PopupMenu1->actions())
+        keys.insert(QKeySequence::mnemonic(entry->text())[0].toCombined());
+    EXPECT_EQ(keys.size(), 4) << "each entry has its own accelerator key";
+    EXPECT_FALSE(keys.contains(0));
+
+    form->PopupMenu1->actions()[0]->trigger();
+    form->PopupMenu1->hide();
+    ASSERT_TRUE(waitForStatus("Tom & Jerry - Status: Device Connected"));
+
+    choose(3);
+    ASSERT_TRUE(waitForStatus("Locator [2] - Status: Device Connected"));
+    EXPECT_EQ(QString::fromStdU16String(form->HIDDevice->PnPInfo()->DevicePath()),
+              QString::fromStdString(fourth));
+
+    choose(1);
+    ASSERT_TRUE(waitForStatus(markupName + " - Status: Device Connected"));
+    EXPECT_EQ(form->sbMainPanels[0]->textFormat(), Qt::PlainText);
+
+    // The message boxes the user sees show such text as it is too.
+    TQtDialogs boxes;
+    boxes.setOwner(form.get());
+    Qt::TextFormat shownAs = Qt::RichText;
+    QString shownText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shownAs = box->textFormat();
+        shownText = box->text();
+        box->accept();
+    });
+    boxes.ShowMessage(markupName.toStdString());
+    EXPECT_EQ(shownAs, Qt::PlainText);
+    EXPECT_EQ(shownText, markupName);
 }
 
 TEST_F(ConnectionTest, ALocatorConnectsOnTheFirstTickInNormalMode) {
