@@ -3,6 +3,19 @@
 #include "platform/base/Convert.h"
 #include "platform/base/IniReader.h"
 
+#include <filesystem>
+#include <system_error>
+
+std::string StartedExecutablePath(const std::string& started, const std::string& running) {
+    if (started.empty())
+        return running;
+    std::error_code error;
+    const auto path = std::filesystem::absolute(started, error).lexically_normal();
+    if (error || !std::filesystem::equivalent(path, running, error) || error)
+        return running;
+    return path.string();
+}
+
 std::string SettingsFilePath(const std::string& executablePath) {
     const auto nameStart = executablePath.find_last_of('/') + 1; // 0 when there is no folder
     const auto dot = executablePath.find_last_of('.');

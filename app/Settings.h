@@ -4,6 +4,12 @@
 
 #include <string>
 
+// The executable under the name it was started by: `started` (the path the process was
+// started with, relative to the current folder or absolute) made absolute with symbolic links
+// kept, so a link's own name and folder are the ones that count. `running` (the resolved
+// executable) when `started` is empty or does not lead to it.
+std::string StartedExecutablePath(const std::string& started, const std::string& running);
+
 // "/opt/t/Tarvex.exe" -> "/opt/t/Tarvex.ini", "/opt/t/a.b.exe" -> "/opt/t/a.b.ini",
 // "/opt/t/tarvex" -> "/opt/t/tarvex.ini".
 std::string SettingsFilePath(const std::string& executablePath);

@@ -1,4 +1,5 @@
-// Process entry: the command line is not read; the settings file decides factory mode, and
+// Process entry: the tool reads no arguments of its own (Qt takes its standard options, such
+// as -platform, and ignores the rest); the settings file decides factory mode, and
 // TARVEX_HID_PLATFORM chooses the devices the tool sees.
 
 #include "app/Settings.h"
@@ -8,6 +9,19 @@
 
 #include <QApplication>
 
+#include <sys/auxv.h>
+
+namespace {
+
+// The path the kernel was asked to start, before symbolic links are followed: started through
+// a link, the tool goes by the link's name and folder.
+std::string startedPath() {
+    const auto* path = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+    return path ? std::string(path) : std::string();
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     auto source = platform::deviceSourceFromEnvironment();
@@ -15,9 +29,10 @@ int main(int argc, char* argv[]) {
         return 2; // the reason is already on stderr
     platform::installDeviceSource(std::move(source));
     TQtDialogs dialogs;
-    const QString executable = QCoreApplication::applicationFilePath();
-    const bool factoryMode = ReadFactoryMode(SettingsFilePath(executable.toStdString()));
-    TFormMain FormMain(dialogs, {executable, factoryMode});
+    const std::string executable =
+        StartedExecutablePath(startedPath(), QCoreApplication::applicationFilePath().toStdString());
+    const bool factoryMode = ReadFactoryMode(SettingsFilePath(executable));
+    TFormMain FormMain(dialogs, {QString::fromStdString(executable), factoryMode});
     dialogs.setOwner(&FormMain);
     FormMain.show();
     return application.exec();

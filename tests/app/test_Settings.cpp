@@ -42,3 +42,30 @@ TEST(ReadFactoryMode, FollowsTheValueRules) {
 
     std::filesystem::remove_all(dir);
 }
+
+TEST(StartedExecutablePath, KeepsALinksOwnNameAndFolder) {
+    namespace fs = std::filesystem;
+    const auto dir = fs::temp_directory_path() / ("tarvex-started-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "real");
+    fs::create_directories(dir / "links");
+    const std::string running = (dir / "real" / "tarvex").string();
+    std::ofstream(running) << "#!/bin/sh\n";
+    fs::create_symlink(running, dir / "links" / "probe");
+
+    EXPECT_EQ(StartedExecutablePath((dir / "links" / "probe").string(), running),
+              (dir / "links" / "probe").string());
+    EXPECT_EQ(SettingsFilePath(StartedExecutablePath((dir / "links/./probe").string(), running)),
+              (dir / "links" / "probe.ini").string());
+    const auto here = fs::current_path();
+    fs::current_path(dir / "links");
+    EXPECT_EQ(StartedExecutablePath("./probe", running), (dir / "links" / "probe").string())
+        << "a relative start is taken from the current folder";
+    fs::current_path(here);
+
+    std::ofstream((dir / "links" / "other").string()) << "#!/bin/sh\n";
+    EXPECT_EQ(StartedExecutablePath((dir / "links" / "other").string(), running), running)
+        << "a path that does not lead to the running executable";
+    EXPECT_EQ(StartedExecutablePath((dir / "links" / "missing").string(), running), running);
+    EXPECT_EQ(StartedExecutablePath("", running), running);
+    fs::remove_all(dir);
+}
