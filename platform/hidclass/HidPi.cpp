@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace platform {
@@ -58,8 +59,33 @@ void fillCaps(HIDP_VALUE_CAPS& caps, const ReportField& field, const ParsedDescr
     caps.PhysicalMax = field.physicalMax;
 }
 
+std::uint32_t usageCount(const ReportField& field) {
+    return static_cast<std::uint32_t>(field.usageMax) - field.usageMin + 1;
+}
+
+// A value field with one usage and several places: a value array. Its usage reads and writes
+// place 0 on its own; HidP_GetUsageValueArray and HidP_SetUsageValueArray take all places.
+bool isValueArray(const ReportField& field) {
+    return !field.isButton && !field.isRange && field.reportCount > 1;
+}
+
+// The entries of an array item whose places hold selectors (an array without bits has none).
+bool holdsSelectors(const ReportField& field) {
+    return !field.isPadding && field.isArray() && field.bitSize > 0;
+}
+
 bool sharesArrayItem(const ReportField& a, const ReportField& b) {
     return a.reportType == b.reportType && a.reportId == b.reportId && a.bitOffset == b.bitOffset;
+}
+
+// How many entries, from `first` on, belong to the array item of fields[first]: the parser
+// puts the entries of one item next to each other.
+std::size_t arrayItemLength(const std::vector<ReportField>& fields, std::size_t first) {
+    std::size_t end = first + 1;
+    while (end < fields.size() && holdsSelectors(fields[end]) &&
+           sharesArrayItem(fields[end], fields[first]))
+        ++end;
+    return end - first;
 }
 
 // HIDP_LINK_COLLECTION_UNSPECIFIED matches every collection, HIDP_LINK_COLLECTION_ROOT the first
@@ -203,30 +229,26 @@ ULONG HidP_MaxDataListLength(HIDP_REPORT_TYPE ReportType, PHIDP_PREPARSED_DATA P
     const ParsedDescriptor* descriptor = DescriptorOf(PreparsedData);
     if (descriptor == nullptr || !isReportType(ReportType))
         return 0;
-    return descriptor->layouts[ReportType].dataIndices;
+    ULONG length = HidP_MaxUsageListLength(ReportType, 0, PreparsedData);
+    for (const ReportField& field : descriptor->fields) {
+        if (!field.isPadding && !field.isButton && field.reportType == ReportType)
+            length += isValueArray(field) ? 1 : usageCount(field);
+    }
+    return length;
 }
 
+// The report count of every matching button capability, whole: an array item built from
+// several usage entries counts its places once per entry, aliases count like any capability.
 ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                               PHIDP_PREPARSED_DATA PreparsedData) {
     const ParsedDescriptor* descriptor = DescriptorOf(PreparsedData);
     if (descriptor == nullptr || !isReportType(ReportType))
         return 0;
     ULONG length = 0;
-    const ReportField* lastArray = nullptr;
     for (const ReportField& field : descriptor->fields) {
-        if (field.isPadding || !field.isButton || field.reportType != ReportType ||
-            (UsagePage != 0 && field.usagePage != UsagePage))
-            continue;
-        // An array reports at most one usage per place, however many entries name its usages;
-        // the entries of one item lie next to each other and share its bits. Aliases name a
-        // button already counted.
-        if (field.isArray()) {
-            if (lastArray == nullptr || !sharesArrayItem(*lastArray, field))
-                length += field.reportCount;
-            lastArray = &field;
-        } else if (!field.isAlias) {
-            length += static_cast<ULONG>(field.usageMax - field.usageMin) + 1;
-        }
+        if (!field.isPadding && field.isButton && field.reportType == ReportType &&
+            (UsagePage == 0 || field.usagePage == UsagePage))
+            length += field.reportCount;
     }
     return length;
 }
@@ -239,7 +261,10 @@ std::uint64_t bitMask(unsigned size) {
 
 // Reads `size` (at most 32) bits starting at bit `bitOffset`, least significant bit first, as
 // reports pack their fields; a field may start anywhere in a byte and span up to five bytes.
+// A field without bits reads as 0 without touching the report: it may sit just past its end.
 std::uint32_t readBits(const std::uint8_t* bytes, std::uint32_t bitOffset, unsigned size) {
+    if (size == 0)
+        return 0;
     const std::uint8_t* first = bytes + bitOffset / 8;
     const unsigned shift = bitOffset % 8;
     std::uint64_t window = 0;
@@ -250,6 +275,8 @@ std::uint32_t readBits(const std::uint8_t* bytes, std::uint32_t bitOffset, unsig
 
 // Writes the low `size` (at most 32) bits of `value` at bit `bitOffset`, keeping the bits around.
 void writeBits(std::uint8_t* bytes, std::uint32_t bitOffset, unsigned size, std::uint32_t value) {
+    if (size == 0)
+        return;
     std::uint8_t* first = bytes + bitOffset / 8;
     const unsigned shift = bitOffset % 8;
     const std::uint64_t mask = bitMask(size) << shift;
@@ -270,10 +297,6 @@ void copyBits(const std::uint8_t* from, std::uint32_t fromOffset, std::uint8_t* 
     }
 }
 
-std::uint32_t usageCount(const ReportField& field) {
-    return static_cast<std::uint32_t>(field.usageMax) - field.usageMin + 1;
-}
-
 // Where place `place` of a field starts in the report.
 std::uint32_t placeOffset(const ReportField& field, std::uint32_t place) {
     return field.bitOffset + place * field.bitSize;
@@ -288,14 +311,9 @@ void writePlace(std::uint8_t* report, const ReportField& field, std::uint32_t pl
     writeBits(report, placeOffset(field, place), field.bitSize, value);
 }
 
-// A value field whose one usage owns several places: read and written only as a whole.
-bool isValueArray(const ReportField& field) {
-    return !field.isButton && field.usageMin == field.usageMax && field.reportCount > 1;
-}
-
 // A logical range with a negative minimum makes the field's bits two's complement.
 bool isSigned(const ReportField& field) {
-    return field.logicalMin < 0;
+    return field.logicalMin < 0 && field.bitSize > 0;
 }
 
 std::int64_t logicalValue(const ReportField& field, std::uint32_t raw) {
@@ -313,6 +331,8 @@ bool inLogicalRange(const ReportField& field, std::int64_t logical) {
 // its bits can hold when that is below the range, else the one just above the range.
 std::optional<std::uint32_t> nullValue(const ReportField& field) {
     const unsigned bits = field.bitSize;
+    if (bits == 0)
+        return std::nullopt;
     const std::int64_t lowest = isSigned(field) ? -(std::int64_t{1} << (bits - 1)) : 0;
     const std::int64_t highest =
         isSigned(field) ? (std::int64_t{1} << (bits - 1)) - 1 : std::int64_t(bitMask(bits));
@@ -324,49 +344,33 @@ std::optional<std::uint32_t> nullValue(const ReportField& field) {
     return std::nullopt;
 }
 
-// The usage an array selector names through this field, if it falls in the field's share of the
-// item's usage list. Usage 0 means "no control" and is never reported.
-std::optional<USAGE> selectedUsage(const ReportField& field, std::uint32_t raw) {
-    const std::int64_t logical = logicalValue(field, raw);
-    if (!inLogicalRange(field, logical))
+// The usage an array selector names through this entry, if it falls in the entry's share of
+// the item's usage list. Selector 0 is an empty place; the logical range plays no part.
+std::optional<USAGE> selectedUsage(const ReportField& entry, std::uint32_t selector) {
+    if (selector == 0 || selector < entry.firstSelector ||
+        selector - entry.firstSelector >= usageCount(entry))
         return std::nullopt;
-    const std::int64_t index = logical - field.logicalMin - field.arrayIndexBase;
-    if (index < 0 || index >= usageCount(field) || field.usageMin + index == 0)
-        return std::nullopt;
-    return static_cast<USAGE>(field.usageMin + index);
+    return static_cast<USAGE>(entry.usageMin + (selector - entry.firstSelector));
 }
 
-std::uint32_t selectorOf(const ReportField& field, USAGE usage) {
-    const std::int64_t logical =
-        std::int64_t{field.logicalMin} + field.arrayIndexBase + (usage - field.usageMin);
-    return static_cast<std::uint32_t>(logical & std::int64_t(bitMask(field.bitSize)));
+std::uint32_t selectorOf(const ReportField& entry, USAGE usage) {
+    return entry.firstSelector + (usage - entry.usageMin);
 }
 
-// An array usage whose selector does not fit the item's bits or logical range can never be
-// reported, so it is not offered for setting either.
-bool canSelect(const ReportField& field, USAGE usage) {
-    return selectedUsage(field, selectorOf(field, usage)) == usage;
+// An array usage whose selector is 0 or does not fit the item's bits can never be reported, so
+// it is not offered for setting either.
+bool canSelect(const ReportField& entry, USAGE usage) {
+    const std::uint32_t selector = selectorOf(entry, usage);
+    return selector != 0 && selector <= bitMask(entry.bitSize);
 }
 
-bool isArrayEntry(const ReportField& field) {
-    return !field.isPadding && field.isArray();
-}
-
-// A place of an array item is free when no entry of the item claims its selector.
-bool isFreeSelector(const ParsedDescriptor& descriptor, const ReportField& item,
-                    std::uint32_t raw) {
-    return std::none_of(
-        descriptor.fields.begin(), descriptor.fields.end(), [&](const ReportField& entry) {
-            return isArrayEntry(entry) && sharesArrayItem(entry, item) && selectedUsage(entry, raw);
-        });
-}
-
-// What a released array place holds: 0 where that names nothing, else all ones.
-std::uint32_t freeSelector(const ParsedDescriptor& descriptor, const ReportField& item) {
-    const auto allOnes = static_cast<std::uint32_t>(bitMask(item.bitSize));
-    if (!isFreeSelector(descriptor, item, 0) && isFreeSelector(descriptor, item, allOnes))
-        return allOnes;
-    return 0;
+// The usage and page a place of an array item holds, through whichever entry claims it.
+std::optional<USAGE_AND_PAGE> slotUsage(std::span<const ReportField> item, std::uint32_t selector) {
+    for (const ReportField& entry : item) {
+        if (const auto usage = selectedUsage(entry, selector))
+            return USAGE_AND_PAGE{*usage, entry.usagePage};
+    }
+    return std::nullopt;
 }
 
 std::optional<std::uint32_t> placeHolding(const std::uint8_t* report, const ReportField& field,
@@ -386,6 +390,11 @@ struct ReportBuffer {
     std::uint8_t* bytes = nullptr;
 
     std::uint8_t id() const { return bytes[0]; }
+    // Where the descriptor declares report IDs, ID byte 0 names no report and is let through to
+    // the controls of every report; where it declares none, only byte 0 = 0 is.
+    bool carries(const ReportField& field) const {
+        return field.reportId == id() || (id() == 0 && descriptor->usesReportIds);
+    }
 };
 
 NTSTATUS openReport(PHIDP_PREPARSED_DATA preparsedData, HIDP_REPORT_TYPE type, PCHAR bytes,
@@ -417,14 +426,14 @@ bool carriesUsage(const ReportField& field, HIDP_REPORT_TYPE type, const UsageQu
         field.usagePage != query.usagePage || !inLinkCollection(field, query.linkCollection) ||
         query.usage < field.usageMin || query.usage > field.usageMax)
         return false;
-    return !field.isArray() || canSelect(field, query.usage);
+    return !holdsSelectors(field) || canSelect(field, query.usage);
 }
 
 bool carriesDataIndex(const ReportField& field, HIDP_REPORT_TYPE type, USHORT dataIndex) {
     if (field.isPadding || field.reportType != type || dataIndex < field.dataIndexMin ||
         dataIndex > field.dataIndexMax)
         return false;
-    return !field.isArray() ||
+    return !holdsSelectors(field) ||
            canSelect(field, static_cast<USAGE>(field.usageMin + (dataIndex - field.dataIndexMin)));
 }
 
@@ -437,7 +446,7 @@ NTSTATUS findField(const ReportBuffer& report, Predicate carries, NTSTATUS notFo
     for (const ReportField& field : report.descriptor->fields) {
         if (!carries(field))
             continue;
-        if (field.reportId == report.id()) {
+        if (report.carries(field)) {
             found = &field;
             return HIDP_STATUS_SUCCESS;
         }
@@ -459,18 +468,15 @@ NTSTATUS findUsage(PHIDP_PREPARSED_DATA preparsedData, HIDP_REPORT_TYPE type, PC
         HIDP_STATUS_USAGE_NOT_FOUND, field);
 }
 
-// Finds a single value (not a value array) and the place its usage owns.
+// Finds a value and the place its usage owns: place 0 of a value array.
 NTSTATUS findValue(PHIDP_PREPARSED_DATA preparsedData, HIDP_REPORT_TYPE type, PCHAR bytes,
                    ULONG length, bool argumentsPresent, const UsageQuery& query,
                    ReportBuffer& report, const ReportField*& field, std::uint32_t& place) {
     const NTSTATUS status =
         findUsage(preparsedData, type, bytes, length, argumentsPresent, query, report, field);
-    if (status != HIDP_STATUS_SUCCESS)
-        return status;
-    if (isValueArray(*field))
-        return HIDP_STATUS_IS_VALUE_ARRAY;
-    place = query.usage - field->usageMin;
-    return HIDP_STATUS_SUCCESS;
+    if (status == HIDP_STATUS_SUCCESS)
+        place = query.usage - field->usageMin;
+    return status;
 }
 
 // Physical values scale linearly onto logical ones. Without a declared physical range (both
@@ -502,17 +508,15 @@ std::int64_t rescale(std::int64_t value, ValueRange from, ValueRange to) {
     return to.min + static_cast<std::int64_t>((2 * numerator + denominator) / (2 * denominator));
 }
 
-// Turns one button on: its bit in a variable item, a free place in an array (none needed when
-// the usage is on already).
+// Turns one button on: its bit in a variable item, the first empty place in an array, even
+// when another place holds the usage already.
 NTSTATUS pressButton(const ReportBuffer& report, const ReportField& field, USAGE usage) {
-    if (!field.isArray()) {
+    if (!holdsSelectors(field)) {
         writePlace(report.bytes, field, usage - field.usageMin, 1);
         return HIDP_STATUS_SUCCESS;
     }
-    if (placeHolding(report.bytes, field, usage))
-        return HIDP_STATUS_SUCCESS;
     for (std::uint32_t place = 0; place < field.reportCount; ++place) {
-        if (isFreeSelector(*report.descriptor, field, readPlace(report.bytes, field, place))) {
+        if (readPlace(report.bytes, field, place) == 0) {
             writePlace(report.bytes, field, place, selectorOf(field, usage));
             return HIDP_STATUS_SUCCESS;
         }
@@ -520,18 +524,24 @@ NTSTATUS pressButton(const ReportBuffer& report, const ReportField& field, USAGE
     return HIDP_STATUS_BUFFER_TOO_SMALL;
 }
 
-NTSTATUS releaseButton(const ReportBuffer& report, const ReportField& field, USAGE usage) {
-    if (!field.isArray()) {
+// Turns one button off: its bit, or the first array place holding it, which is emptied where it
+// is, or, with `closeUp`, by moving the places after it down one.
+NTSTATUS releaseButton(const ReportBuffer& report, const ReportField& field, USAGE usage,
+                       bool closeUp) {
+    if (!holdsSelectors(field)) {
         const std::uint32_t place = usage - field.usageMin;
         if (readPlace(report.bytes, field, place) == 0)
             return HIDP_STATUS_BUTTON_NOT_PRESSED;
         writePlace(report.bytes, field, place, 0);
         return HIDP_STATUS_SUCCESS;
     }
-    const std::optional<std::uint32_t> place = placeHolding(report.bytes, field, usage);
-    if (!place)
+    const std::optional<std::uint32_t> held = placeHolding(report.bytes, field, usage);
+    if (!held)
         return HIDP_STATUS_BUTTON_NOT_PRESSED;
-    writePlace(report.bytes, field, *place, freeSelector(*report.descriptor, field));
+    std::uint32_t place = *held;
+    for (; closeUp && place + 1 < field.reportCount; ++place)
+        writePlace(report.bytes, field, place, readPlace(report.bytes, field, place + 1));
+    writePlace(report.bytes, field, place, 0);
     return HIDP_STATUS_SUCCESS;
 }
 
@@ -555,7 +565,7 @@ NTSTATUS changeButtons(HIDP_REPORT_TYPE type, USAGE usagePage, USHORT linkCollec
             HIDP_STATUS_USAGE_NOT_FOUND, field);
         if (status == HIDP_STATUS_SUCCESS)
             status = press ? pressButton(report, *field, usageList[i])
-                           : releaseButton(report, *field, usageList[i]);
+                           : releaseButton(report, *field, usageList[i], false);
         if (status != HIDP_STATUS_SUCCESS) {
             *usageLength = i;
             return status;
@@ -564,25 +574,43 @@ NTSTATUS changeButtons(HIDP_REPORT_TYPE type, USAGE usagePage, USHORT linkCollec
     return HIDP_STATUS_SUCCESS;
 }
 
+// Calls `visit(usageAndPage)` for each usage an array item's places hold, in place order.
+template <typename Visit>
+void forEachSlot(const std::uint8_t* report, std::span<const ReportField> item, Visit visit) {
+    for (std::uint32_t place = 0; place < item.front().reportCount; ++place) {
+        if (const auto usage = slotUsage(item, readPlace(report, item.front(), place)))
+            visit(*usage);
+    }
+}
+
+bool isButtonOnPage(const ReportField& field, HIDP_REPORT_TYPE type, USAGE usagePage) {
+    return !field.isPadding && field.isButton && field.reportType == type &&
+           (usagePage == 0 || field.usagePage == usagePage);
+}
+
 // The buttons that are on in the report, from the fields of its ID on `usagePage` (0: every
-// page). Aliases of a variable button share its bit and are not reported twice.
+// page), in capability order; an array item's in the order of its places. Aliases of a variable
+// button share its bit and are not reported twice.
 NTSTATUS buttonsOn(const ReportBuffer& report, USAGE usagePage, USHORT linkCollection,
                    std::vector<USAGE_AND_PAGE>& on) {
     bool onPage = false, inThisReport = false;
-    for (const ReportField& field : report.descriptor->fields) {
-        if (field.isPadding || !field.isButton || field.reportType != report.type ||
-            (usagePage != 0 && field.usagePage != usagePage) ||
+    const std::vector<ReportField>& fields = report.descriptor->fields;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const ReportField& field = fields[i];
+        if (!isButtonOnPage(field, report.type, usagePage) ||
             !inLinkCollection(field, linkCollection))
             continue;
         onPage = true;
-        if (field.reportId != report.id())
+        if (!report.carries(field))
             continue;
         inThisReport = true;
-        if (field.isArray()) {
-            for (std::uint32_t place = 0; place < field.reportCount; ++place) {
-                if (const auto usage = selectedUsage(field, readPlace(report.bytes, field, place)))
-                    on.push_back({*usage, field.usagePage});
-            }
+        if (holdsSelectors(field)) {
+            const std::size_t entries = arrayItemLength(fields, i);
+            forEachSlot(report.bytes, {&field, entries}, [&](USAGE_AND_PAGE usage) {
+                if (usagePage == 0 || usage.UsagePage == usagePage)
+                    on.push_back(usage);
+            });
+            i += entries - 1;
         } else if (!field.isAlias) {
             for (std::uint32_t place = 0; place < usageCount(field); ++place) {
                 if (readPlace(report.bytes, field, place) != 0)
@@ -634,19 +662,28 @@ HIDP_DATA valueData(USHORT dataIndex, ULONG rawValue) {
     return data;
 }
 
-// Every control of one field that has something to say: buttons that are on and each value.
-// Value arrays do not fit a HIDP_DATA entry and are left to HidP_GetUsageValueArray.
+// The data index of each usage an array item's places hold, in place order, a usage held twice
+// twice.
+void appendArrayData(const std::uint8_t* report, std::span<const ReportField> item,
+                     std::vector<HIDP_DATA>& data) {
+    for (std::uint32_t place = 0; place < item.front().reportCount; ++place) {
+        const std::uint32_t selector = readPlace(report, item.front(), place);
+        for (const ReportField& entry : item) {
+            if (const auto usage = selectedUsage(entry, selector)) {
+                data.push_back(buttonData(
+                    static_cast<USHORT>(entry.dataIndexMin + (*usage - entry.usageMin))));
+                break;
+            }
+        }
+    }
+}
+
+// Every control of one variable field that has something to say: buttons that are on and each
+// value, 0 included. Value arrays do not fit a HIDP_DATA entry and are left to
+// HidP_GetUsageValueArray; values without bits say nothing.
 void appendData(const std::uint8_t* report, const ReportField& field,
                 std::vector<HIDP_DATA>& data) {
-    if (field.isArray()) {
-        for (std::uint32_t place = 0; place < field.reportCount; ++place) {
-            if (const auto usage = selectedUsage(field, readPlace(report, field, place)))
-                data.push_back(buttonData(
-                    static_cast<USHORT>(field.dataIndexMin + (*usage - field.usageMin))));
-        }
-        return;
-    }
-    if (field.isAlias || isValueArray(field))
+    if (field.isAlias || isValueArray(field) || field.bitSize == 0)
         return;
     for (std::uint32_t place = 0; place < usageCount(field); ++place) {
         const std::uint32_t raw = readPlace(report, field, place);
@@ -669,13 +706,10 @@ NTSTATUS setDataItem(const ReportBuffer& report, const HIDP_DATA& item) {
     if (status != HIDP_STATUS_SUCCESS)
         return status;
     const std::uint32_t offset = item.DataIndex - field->dataIndexMin;
-    if (field->isArray()) {
+    if (holdsSelectors(*field)) {
         const auto usage = static_cast<USAGE>(field->usageMin + offset);
-        if (item.On)
-            return pressButton(report, *field, usage);
-        // Turning off a usage that is not in the array leaves nothing to do.
-        return placeHolding(report.bytes, *field, usage) ? releaseButton(report, *field, usage)
-                                                         : HIDP_STATUS_SUCCESS;
+        return item.On ? pressButton(report, *field, usage)
+                       : releaseButton(report, *field, usage, true);
     }
     if (isValueArray(*field))
         return HIDP_STATUS_IS_VALUE_ARRAY;
@@ -706,23 +740,28 @@ NTSTATUS HidP_GetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PULONG D
         openReport(PreparsedData, ReportType, Report, ReportLength, DataLength != nullptr, report);
     if (status != HIDP_STATUS_SUCCESS)
         return status;
-    if (!report.descriptor->layouts[ReportType].idDeclared[report.id()])
+    if (!report.descriptor->layouts[ReportType].idDeclared[report.id()] &&
+        !(report.id() == 0 && report.descriptor->usesReportIds))
         return HIDP_STATUS_INCOMPATIBLE_REPORT_ID;
     std::vector<HIDP_DATA> data;
-    for (const ReportField& field : report.descriptor->fields) {
-        if (!field.isPadding && field.reportType == ReportType && field.reportId == report.id())
+    const std::vector<ReportField>& fields = report.descriptor->fields;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const ReportField& field = fields[i];
+        if (field.isPadding || field.reportType != ReportType || !report.carries(field))
+            continue;
+        if (holdsSelectors(field)) {
+            const std::size_t entries = arrayItemLength(fields, i);
+            appendArrayData(report.bytes, {&field, entries}, data);
+            i += entries - 1;
+        } else {
             appendData(report.bytes, field, data);
+        }
     }
-    // In data-index order, each index once: an array whose places repeat a usage names it once,
-    // so HidP_MaxDataListLength entries always suffice.
+    // In data-index order; an array place that repeats a usage repeats its entry, which
+    // HidP_MaxDataListLength leaves room for.
     std::stable_sort(data.begin(), data.end(), [](const HIDP_DATA& a, const HIDP_DATA& b) {
         return a.DataIndex < b.DataIndex;
     });
-    data.erase(std::unique(data.begin(), data.end(),
-                           [](const HIDP_DATA& a, const HIDP_DATA& b) {
-                               return a.DataIndex == b.DataIndex;
-                           }),
-               data.end());
     return returnList(data, DataList, DataLength, [](const HIDP_DATA& item) { return item; });
 }
 
@@ -733,6 +772,8 @@ NTSTATUS HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PULONG D
                                        DataList != nullptr && DataLength != nullptr, report);
     if (status != HIDP_STATUS_SUCCESS)
         return status;
+    if (*DataLength == 0)
+        return HIDP_STATUS_REPORT_DOES_NOT_EXIST;
     for (ULONG i = 0; i < *DataLength; ++i) {
         const NTSTATUS itemStatus = setDataItem(report, DataList[i]);
         if (itemStatus != HIDP_STATUS_SUCCESS) {
@@ -798,6 +839,8 @@ NTSTATUS HidP_GetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                   {UsagePage, LinkCollection, Usage, false}, report, field, place);
     if (status != HIDP_STATUS_SUCCESS)
         return status;
+    // A value found but not scalable reads as 0.
+    *UsageValue = 0;
     if (!hasUsableRanges(*field))
         return HIDP_STATUS_BAD_LOG_PHY_VALUES;
     const std::int64_t logical = logicalValue(*field, readPlace(report.bytes, *field, place));
@@ -925,21 +968,14 @@ NTSTATUS HidP_InitializeReportForID(HIDP_REPORT_TYPE ReportType, UCHAR ReportID,
         openReport(PreparsedData, ReportType, Report, ReportLength, true, report);
     if (status != HIDP_STATUS_SUCCESS)
         return status;
-    if (!report.descriptor->layouts[ReportType].idDeclared[ReportID])
+    // A report of padding alone has no control to initialize.
+    const std::vector<ReportField>& fields = report.descriptor->fields;
+    if (std::none_of(fields.begin(), fields.end(), [&](const ReportField& field) {
+            return !field.isPadding && field.reportType == ReportType && field.reportId == ReportID;
+        }))
         return HIDP_STATUS_REPORT_DOES_NOT_EXIST;
     std::fill_n(report.bytes, ReportLength, 0);
     report.bytes[0] = ReportID;
-    for (const ReportField& field : report.descriptor->fields) {
-        if (field.isPadding || field.reportType != ReportType || field.reportId != ReportID)
-            continue;
-        std::optional<std::uint32_t> empty;
-        if (field.isArray())
-            empty = freeSelector(*report.descriptor, field);
-        else if (!field.isButton && field.hasNull())
-            empty = nullValue(field);
-        for (std::uint32_t place = 0; empty && place < field.reportCount; ++place)
-            writePlace(report.bytes, field, place, *empty);
-    }
     return HIDP_STATUS_SUCCESS;
 }
 

@@ -194,6 +194,12 @@ namespace platform {
 // FreePreparsedData; it may be read from several threads at once.
 PHIDP_PREPARSED_DATA ParsePreparsedData(const std::uint8_t* descriptor, std::size_t length);
 
+// The preparsed data of one top-level collection (0-based) on its own, as that system gives each
+// collection's interface: link nodes, data indices and report lengths start afresh. Null also
+// when the descriptor has no collection of that index.
+PHIDP_PREPARSED_DATA ParsePreparsedData(const std::uint8_t* descriptor, std::size_t length,
+                                        std::size_t topLevelCollection);
+
 // Releases preparsed data made by ParsePreparsedData. Returns false, and does nothing, for null,
 // a pointer this parser did not make, or one already released.
 bool FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData);

@@ -127,6 +127,9 @@ struct PendingField {
 
 class Parser {
 public:
+    // Parses every top-level collection, or only the one of index `onlyTopLevel`.
+    explicit Parser(std::optional<std::size_t> onlyTopLevel = std::nullopt)
+        : onlyTopLevel_(onlyTopLevel) {}
     std::optional<ParsedDescriptor> run(std::span<const std::uint8_t> bytes);
 
 private:
@@ -149,13 +152,21 @@ private:
                                              const ReportField& base) const;
     std::vector<PendingField> arrayFields(const std::vector<ResolvedUsage>& usages,
                                           const ReportField& base) const;
-    bool appendWithDataIndices(std::vector<PendingField> pending, HIDP_REPORT_TYPE type);
+    bool appendWithDataIndices(std::vector<PendingField> pending, HIDP_REPORT_TYPE type,
+                               bool indicesInDeclarationOrder);
+    bool isSelected() const {
+        return !onlyTopLevel_ || result_.topLevelCollections == *onlyTopLevel_ + 1;
+    }
 
+    std::optional<std::size_t> onlyTopLevel_;
     ParsedDescriptor result_;
     GlobalState global_;
     std::vector<GlobalState> globalStack_;
     LocalState local_;
+    // The nodes of the open collections that are parsed, and how deep the descriptor is nested
+    // (collections that are skipped count there only).
     std::vector<USHORT> openCollections_;
+    std::size_t depth_ = 0;
     USHORT lastTopLevel_ = 0;
     bool sawItemWithoutId_ = false;
 };
@@ -370,11 +381,15 @@ std::optional<std::vector<ResolvedUsage>> Parser::resolveUsages() const {
 }
 
 bool Parser::openCollection(const Item& item) {
-    if (item.data > 0xFF)
+    if (item.data > 0xFF || depth_ >= kMaxCollections)
         return false;
     std::optional<std::vector<ResolvedUsage>> usages = resolveUsages();
     if (!usages)
         return false;
+    if (depth_++ == 0)
+        ++result_.topLevelCollections;
+    if (!isSelected())
+        return true;
     const auto type = static_cast<std::uint8_t>(item.data);
     if (usages->empty())
         usages->push_back({global_.usagePage, 0, 0, false, -1});
@@ -417,9 +432,11 @@ bool Parser::addNode(const ResolvedUsage& usage, std::uint8_t type, bool isAlias
 }
 
 bool Parser::closeCollection() {
-    if (openCollections_.empty())
+    if (depth_ == 0)
         return false;
-    openCollections_.pop_back();
+    --depth_;
+    if (isSelected())
+        openCollections_.pop_back();
     return true;
 }
 
@@ -441,7 +458,7 @@ ReportField Parser::fieldTemplate(HIDP_REPORT_TYPE type, std::uint16_t flags,
     field.bitOffset = bitOffset;
     field.bitSize = static_cast<std::uint16_t>(global_.reportSize);
     field.reportCount = static_cast<std::uint16_t>(global_.reportCount);
-    field.isButton = global_.reportSize == 1 || field.isArray();
+    field.isButton = global_.reportSize > 0 && (global_.reportSize == 1 || field.isArray());
     field.logicalMin = global_.logicalMin;
     field.logicalMax = global_.logicalMax;
     field.physicalMin = global_.physicalMin;
@@ -466,20 +483,22 @@ ReportField Parser::fieldTemplate(HIDP_REPORT_TYPE type, std::uint16_t flags,
     return field;
 }
 
+// A report size of 0 is accepted: its usages become values without bits. A report count of 0
+// declares nothing.
 bool Parser::addMainItem(HIDP_REPORT_TYPE type, std::uint16_t flags) {
     const std::optional<std::vector<ResolvedUsage>> usages = resolveUsages();
-    if (!usages || openCollections_.empty() || !checkReportIdUse())
+    if (!usages || depth_ == 0 || !checkReportIdUse())
         return false;
     const std::uint64_t size = global_.reportSize;
     const std::uint64_t count = global_.reportCount;
     const bool isPadding = usages->empty();
-    if (size == 0 || (!isPadding && size > 32))
+    if (!isPadding && size > 32)
         return false;
     ReportTypeLayout& layout = result_.layouts[type];
     const std::uint64_t usedBits = layout.bitsById[global_.reportId] + size * count;
     if (count > 0xFFFF || size > 0xFFFF || (usedBits + 7) / 8 + 1 > kMaxReportBytes)
         return false;
-    if (count == 0)
+    if (count == 0 || !isSelected())
         return true;
     layout.idDeclared[global_.reportId] = true;
     const ReportField base = fieldTemplate(type, flags, 8 + layout.bitsById[global_.reportId]);
@@ -491,8 +510,11 @@ bool Parser::addMainItem(HIDP_REPORT_TYPE type, std::uint16_t flags) {
         result_.fields.back().isPadding = true;
         return true;
     }
-    return appendWithDataIndices(
-        base.isArray() ? arrayFields(*usages, base) : variableFields(*usages, base), type);
+    // Selectors need bits; an array without any is laid out as its usages' values.
+    const bool isSelectorArray = base.isArray() && size > 0;
+    return appendWithDataIndices(isSelectorArray ? arrayFields(*usages, base)
+                                                 : variableFields(*usages, base),
+                                 type, isSelectorArray);
 }
 
 // Variable items: each usage entry (or set of aliases) takes as many fields as it has usages,
@@ -533,11 +555,11 @@ std::vector<PendingField> Parser::variableFields(const std::vector<ResolvedUsage
 }
 
 // Array items: every usage entry shares the item's bits; a selector names a usage by its place
-// in the item's whole usage list.
+// in the item's whole usage list, counted from 1 (or from 0 when that list starts with usage 0).
 std::vector<PendingField> Parser::arrayFields(const std::vector<ResolvedUsage>& usages,
                                               const ReportField& base) const {
     std::vector<PendingField> pending;
-    std::uint32_t indexBase = 0;
+    std::uint32_t selector = usages.front().min == 0 ? 0 : 1;
     for (std::size_t i = 0; i < usages.size(); ++i) {
         ReportField field = base;
         field.usagePage = usages[i].page;
@@ -546,21 +568,24 @@ std::vector<PendingField> Parser::arrayFields(const std::vector<ResolvedUsage>& 
         field.isRange = usages[i].isRange;
         field.isAlias =
             usages[i].aliasSet >= 0 && i > 0 && usages[i - 1].aliasSet == usages[i].aliasSet;
-        field.arrayIndexBase = static_cast<std::uint16_t>(indexBase);
-        indexBase += usages[i].span();
+        field.firstSelector = selector;
+        selector += usages[i].span();
         pending.push_back({field, i});
     }
     return pending;
 }
 
-// Fields of one main item enter the table last usage first, and take data indices in that
-// order; aliases of one control share theirs. Within a set of aliases every capability but the
-// last is an alias of the one after it, so the first usage declared, the preferred one, ends
-// the set as the one that is not an alias.
-bool Parser::appendWithDataIndices(std::vector<PendingField> pending, HIDP_REPORT_TYPE type) {
+// Fields of one main item enter the table last usage first. A variable item's take data indices
+// in that order, an array's in declaration order; aliases of one control share theirs. Within a
+// set of aliases every capability but the last is an alias of the one after it, so the first
+// usage declared, the preferred one, ends the set as the one that is not an alias.
+bool Parser::appendWithDataIndices(std::vector<PendingField> pending, HIDP_REPORT_TYPE type,
+                                   bool indicesInDeclarationOrder) {
     if (result_.fields.size() + pending.size() > kMaxFields)
         return false;
-    std::reverse(pending.begin(), pending.end());
+    const std::size_t firstField = result_.fields.size();
+    if (!indicesInDeclarationOrder)
+        std::reverse(pending.begin(), pending.end());
     ReportTypeLayout& layout = result_.layouts[type];
     std::uint32_t next = layout.dataIndices;
     for (std::size_t i = 0; i < pending.size();) {
@@ -584,12 +609,14 @@ bool Parser::appendWithDataIndices(std::vector<PendingField> pending, HIDP_REPOR
         i = end;
     }
     layout.dataIndices = static_cast<USHORT>(next);
+    if (indicesInDeclarationOrder)
+        std::reverse(result_.fields.begin() + static_cast<std::ptrdiff_t>(firstField),
+                     result_.fields.end());
     return true;
 }
 
 bool Parser::finish() {
-    if (!openCollections_.empty() || !globalStack_.empty() || result_.collections.empty() ||
-        local_.inDelimiter)
+    if (depth_ != 0 || !globalStack_.empty() || result_.collections.empty() || local_.inDelimiter)
         return false;
     for (ReportTypeLayout& layout : result_.layouts) {
         for (std::size_t id = 0; id < layout.bitsById.size(); ++id) {
@@ -620,16 +647,35 @@ std::optional<ParsedDescriptor> ParseReportDescriptor(std::span<const std::uint8
     return Parser().run(descriptor);
 }
 
-PHIDP_PREPARSED_DATA ParsePreparsedData(const std::uint8_t* descriptor, std::size_t length) {
-    if (descriptor == nullptr || length > kMaxDescriptorBytes)
-        return nullptr;
-    std::optional<ParsedDescriptor> parsed = ParseReportDescriptor({descriptor, length});
+std::optional<ParsedDescriptor> ParseTopLevelCollection(std::span<const std::uint8_t> descriptor,
+                                                        std::size_t topLevelCollection) {
+    return Parser(topLevelCollection).run(descriptor);
+}
+
+namespace {
+
+PHIDP_PREPARSED_DATA registerParsed(std::optional<ParsedDescriptor> parsed) {
     if (!parsed)
         return nullptr;
     auto data = std::make_unique<HIDP_PREPARSED_DATA>(HIDP_PREPARSED_DATA{std::move(*parsed)});
     const std::lock_guard lock(registryMutex());
     liveData().insert(data.get());
     return data.release();
+}
+
+} // namespace
+
+PHIDP_PREPARSED_DATA ParsePreparsedData(const std::uint8_t* descriptor, std::size_t length) {
+    if (descriptor == nullptr || length > kMaxDescriptorBytes)
+        return nullptr;
+    return registerParsed(ParseReportDescriptor({descriptor, length}));
+}
+
+PHIDP_PREPARSED_DATA ParsePreparsedData(const std::uint8_t* descriptor, std::size_t length,
+                                        std::size_t topLevelCollection) {
+    if (descriptor == nullptr || length > kMaxDescriptorBytes)
+        return nullptr;
+    return registerParsed(ParseTopLevelCollection({descriptor, length}, topLevelCollection));
 }
 
 bool FreePreparsedData(PHIDP_PREPARSED_DATA preparsedData) {

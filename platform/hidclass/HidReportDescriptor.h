@@ -34,7 +34,8 @@ constexpr std::uint16_t kMainNullState = 0x40;
 
 // A run of bits in one report carrying one usage or usage range. Array items yield one field per
 // usage entry, all sharing the item's bits; padding (a main item without usages) yields one field
-// without a capability.
+// without a capability. A field may have no bits at all (a report size of 0): it keeps its
+// capability and data indices but never touches the report.
 struct ReportField {
     HIDP_REPORT_TYPE reportType = HidP_Input;
     std::uint8_t reportId = 0;
@@ -58,9 +59,11 @@ struct ReportField {
     LONG logicalMin = 0, logicalMax = 0;
     LONG physicalMin = 0, physicalMax = 0;
     ULONG unitsExp = 0, units = 0;
-    // Array items: how many usages of the item come before usageMin, so that a selector equal to
-    // logicalMin + arrayIndexBase + k stands for usageMin + k.
-    std::uint16_t arrayIndexBase = 0;
+    // Array items: the selector that stands for usageMin; usageMin + k is firstSelector + k. A
+    // selector is a 1-based position in the item's whole usage list, whatever the logical range,
+    // and 0 is an empty slot; a list that starts with usage 0 ("no control") puts that usage on
+    // the empty slot, so the selectors of such a list equal the usages of its first range.
+    std::uint32_t firstSelector = 0;
     // Global items of kinds this parser does not know, in force at the main item; one per tag.
     std::vector<HIDP_UNKNOWN_TOKEN> globalUnknowns;
 
@@ -91,19 +94,31 @@ struct ReportTypeLayout {
 };
 
 struct ParsedDescriptor {
-    // In capability order: main items as declared; within one variable item the last usage
-    // comes first and takes the lowest data indices, as that system's parser orders them.
+    // In capability order: main items as declared, the usages of one item last first. A
+    // variable item's data indices follow that order; an array item's follow the declaration.
     std::vector<ReportField> fields;
     // Node 0 is the first top-level collection. Children are linked newest first: FirstChild is
     // the last child declared and NextSibling leads back to earlier ones. Further top-level
     // collections follow node 0 on its NextSibling chain, in declaration order, with parent 0.
     std::vector<LinkCollection> collections;
     std::array<ReportTypeLayout, kReportTypeCount> layouts{};
+    // Whether the whole descriptor declares report IDs, whichever collections were parsed.
     bool usesReportIds = false;
+    // How many top-level collections the whole descriptor declares.
+    std::size_t topLevelCollections = 0;
 };
 
-// Null when the descriptor is malformed or beyond the bounds above.
+// Every top-level collection together, as one hidraw node presents a device: nodes, data
+// indices and report bits run on across the collections. Null when the descriptor is malformed
+// or beyond the bounds above.
 std::optional<ParsedDescriptor> ParseReportDescriptor(std::span<const std::uint8_t> descriptor);
+
+// One top-level collection (0-based) on its own, as that system gives each its own interface:
+// only its nodes, from 0, only its controls, with data indices and report bits from the start.
+// Global items before and between the collections still apply. Null when the whole descriptor
+// would be refused or has no collection of that index.
+std::optional<ParsedDescriptor> ParseTopLevelCollection(std::span<const std::uint8_t> descriptor,
+                                                        std::size_t topLevelCollection);
 
 // The parsed form behind preparsed data made by ParsePreparsedData; null for null, foreign or
 // released pointers (the pointer itself is never dereferenced unless it is live).

@@ -112,9 +112,9 @@ TEST(HidPiCaps, NothingMatchingIsUsageNotFound) {
 
 TEST(HidPiListLengths, CountDataIndicesAndPressableUsages) {
     const Preparsed keyboard = parse(golden::kBootKeyboard);
-    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Input, keyboard.get()), 110u);
-    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Output, keyboard.get()), 5u);
     // Eight modifier bits plus six places in the key array, not the array's 102 usages.
+    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Input, keyboard.get()), 14u);
+    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Output, keyboard.get()), 5u);
     EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0, keyboard.get()), 14u);
     EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Output, 0x08, keyboard.get()), 5u);
     EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x08, keyboard.get()), 0u);

@@ -373,12 +373,12 @@ TEST(HidReportDescriptorSemantics, DelimitedUsagesAreAliasesSharingADataIndex) {
     EXPECT_EQ(values[0].NotRange.DataIndex, values[1].NotRange.DataIndex);
     EXPECT_EQ(capsOf(data).NumberInputDataIndices, 1);
     EXPECT_EQ(capsOf(data).InputReportByteLength, 2);
-    // The alias names the same button, so the usage list needs no extra place for it.
+    // Every button capability counts in the usage list's length, the alias too.
     const Preparsed buttons =
         parse(inCollection({0x05, 0x09, 0xA9, 0x01, 0x09, 0x01, 0x09, 0x02, 0xA9, 0x00,
                             0x75, 0x01, 0x95, 0x01, 0x81, 0x02, 0x95, 0x07, 0x81, 0x01}));
     ASSERT_TRUE(buttons);
-    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x09, buttons.get()), 1u);
+    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x09, buttons.get()), 2u);
     const std::vector<HIDP_BUTTON_CAPS> caps = buttonCapsOf(buttons, HidP_Input);
     ASSERT_EQ(caps.size(), 2u);
     EXPECT_TRUE(caps[0].IsAlias);
@@ -405,7 +405,7 @@ TEST(HidReportDescriptorSemantics, DelimitedCollectionUsagesBecomeAliasNodes) {
 }
 
 // An array with a single usage and a usage range: one capability per entry, last entry first,
-// all on the same bits; a selector counts through the entries in declaration order.
+// all on the same bits, while data indices and selectors count through the entries as declared.
 TEST(HidReportDescriptorSemantics, ArrayEntriesShareTheItemsBits) {
     const Preparsed data =
         parse(inCollection({0x05, 0x0C, 0x09, 0xE2, 0x19, 0xE9, 0x29, 0xEA, 0x15, 0x01, 0x25, 0x03,
@@ -415,13 +415,14 @@ TEST(HidReportDescriptorSemantics, ArrayEntriesShareTheItemsBits) {
     ASSERT_EQ(caps.size(), 2u);
     EXPECT_TRUE(caps[0].IsRange);
     EXPECT_EQ(caps[0].Range.UsageMin, 0xE9);
-    EXPECT_EQ(caps[0].Range.DataIndexMin, 0);
-    EXPECT_EQ(caps[0].Range.DataIndexMax, 1);
+    EXPECT_EQ(caps[0].Range.DataIndexMin, 1);
+    EXPECT_EQ(caps[0].Range.DataIndexMax, 2);
     EXPECT_FALSE(caps[1].IsRange);
     EXPECT_EQ(caps[1].NotRange.Usage, 0xE2);
-    EXPECT_EQ(caps[1].NotRange.DataIndex, 2);
+    EXPECT_EQ(caps[1].NotRange.DataIndex, 0);
     EXPECT_EQ(capsOf(data).InputReportByteLength, 3);
-    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x0C, data.get()), 2u); // two places
+    // Each entry counts the item's two places.
+    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x0C, data.get()), 4u);
 
     const platform::ParsedDescriptor* descriptor = platform::DescriptorOf(data.get());
     ASSERT_EQ(descriptor->fields.size(), 2u);
@@ -429,8 +430,8 @@ TEST(HidReportDescriptorSemantics, ArrayEntriesShareTheItemsBits) {
         EXPECT_EQ(field.bitOffset, 8u);
         EXPECT_EQ(field.reportCount, 2);
     }
-    EXPECT_EQ(descriptor->fields[0].arrayIndexBase, 1);
-    EXPECT_EQ(descriptor->fields[1].arrayIndexBase, 0);
+    EXPECT_EQ(descriptor->fields[0].firstSelector, 2u);
+    EXPECT_EQ(descriptor->fields[1].firstSelector, 1u);
 }
 
 TEST(HidReportDescriptorSemantics, StringAndDesignatorRangesReachTheCaps) {
@@ -471,9 +472,6 @@ const MalformedCase kMalformed[] = {
     {"MainItemOutsideCollection", concat({byteInput(), inCollection({})})},
     {"PopWithoutPush", inCollection({0xB4})},
     {"PushWithoutPop", inCollection({0xA4})},
-    {"ReportSizeZero", inCollection({0x75, 0x00, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02})},
-    {"PaddingOfSizeZero", inCollection({0x75, 0x00, 0x95, 0x08, 0x81, 0x01})},
-    {"ReportSizeZeroWithoutCount", inCollection({0x75, 0x00, 0x95, 0x00, 0x81, 0x01})},
     {"ValueWiderThan32Bits", inCollection({0x75, 0x21, 0x95, 0x01, 0x09, 0x30, 0x81, 0x02})},
     {"ReportLongerThan4096Bytes",
      inCollection({0x75, 0x20, 0x96, 0x00, 0x04, 0x09, 0x30, 0x81, 0x02})},
