@@ -233,13 +233,14 @@ NTSTATUS HidP_GetSpecificValueCaps(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
 NTSTATUS HidP_GetValueCaps(HIDP_REPORT_TYPE ReportType, PHIDP_VALUE_CAPS ValueCaps,
                            PUSHORT ValueCapsLength, PHIDP_PREPARSED_DATA PreparsedData);
 
-// How many HIDP_DATA entries HidP_GetData can return for a report type: its data indices.
-// 0 for invalid preparsed data or report type.
+// How many HIDP_DATA entries HidP_GetData can return for a report type: the usage list's length
+// over every page, plus each value capability's usages (one for a value array). 0 for invalid
+// preparsed data or report type.
 ULONG HidP_MaxDataListLength(HIDP_REPORT_TYPE ReportType, PHIDP_PREPARSED_DATA PreparsedData);
 
 // How many usages HidP_GetUsages can return for a report type and usage page (0: every page):
-// each usage of a variable button field, and as many as an array field has places. 0 for
-// invalid preparsed data or report type.
+// the report counts of the matching button capabilities added up, each entry of an array item
+// counting all its places. 0 for invalid preparsed data or report type.
 ULONG HidP_MaxUsageListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                               PHIDP_PREPARSED_DATA PreparsedData);
 
@@ -252,26 +253,37 @@ inline ULONG HidP_MaxButtonListLength(HIDP_REPORT_TYPE ReportType, USAGE UsagePa
 // The report operations below read or write one report buffer whose length must equal the
 // report type's byte length in HIDP_CAPS (else HIDP_STATUS_INVALID_REPORT_LENGTH). Byte 0 is the
 // report ID: where the descriptor declares IDs it must name one that carries the control asked
-// for (else HIDP_STATUS_INCOMPATIBLE_REPORT_ID); where it declares none it must be 0 (else
-// HIDP_STATUS_INCOMPATIBLE_REPORT_ID too). A usage that is in no report of the type answers
-// HIDP_STATUS_USAGE_NOT_FOUND. Null list, length or report pointers answer HIDP_STATUS_NULL.
+// for (else HIDP_STATUS_INCOMPATIBLE_REPORT_ID), or be 0, which lets every report's controls
+// through; where it declares none it must be 0 (else HIDP_STATUS_INCOMPATIBLE_REPORT_ID too). A
+// usage that is in no report of the type answers HIDP_STATUS_USAGE_NOT_FOUND. Null list, length
+// or report pointers answer HIDP_STATUS_NULL. The report ID byte is never written, and a control
+// without bits (a report size of 0) never reads or writes the report.
+//
+// An array item's places hold selectors: the 1-based position of a usage in the item's usage
+// list, whatever its logical range, 0 for an empty place (a list that starts with usage 0 puts
+// that usage on the empty place, so keyboards' and consumer controls' selectors are usages).
 
-// Every control of the report named by its ID byte, by data index: buttons that are on, and each
-// value (value arrays excepted), in data-index order and each index once. Fills what fits of
-// *DataLength entries and sets *DataLength to how many there are (HIDP_STATUS_BUFFER_TOO_SMALL
-// when that is more); HidP_MaxDataListLength entries always suffice.
+// Every control of the report named by its ID byte, by data index: buttons that are on (an array
+// usage once for each place holding it), and each value, 0 included (value arrays and values
+// without bits excepted), in data-index order. Fills what fits of *DataLength entries and sets
+// *DataLength to how many there are (HIDP_STATUS_BUFFER_TOO_SMALL when that is more);
+// HidP_MaxDataListLength entries always suffice.
 NTSTATUS HidP_GetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PULONG DataLength,
                       PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report, ULONG ReportLength);
 
-// Sets controls by data index. Stops at the first entry that fails, with *DataLength set to the
-// number of entries written before it; HIDP_STATUS_DATA_INDEX_NOT_FOUND for an index that is in
-// no report of the type, HIDP_STATUS_BUFFER_TOO_SMALL when an array has no free place left.
+// Sets controls by data index, in list order. An array usage turned on takes the first empty
+// place, even when it is on already; turned off, it leaves the first place holding it and the
+// places after that move down one (HIDP_STATUS_BUTTON_NOT_PRESSED when none holds it). Stops at
+// the first entry that fails, with *DataLength set to the number of entries applied before it;
+// HIDP_STATUS_DATA_INDEX_NOT_FOUND for an index that is in no report of the type,
+// HIDP_STATUS_IS_VALUE_ARRAY for a value array, HIDP_STATUS_BUFFER_TOO_SMALL when an array has
+// no empty place left. An empty list answers HIDP_STATUS_REPORT_DOES_NOT_EXIST.
 NTSTATUS HidP_SetData(HIDP_REPORT_TYPE ReportType, PHIDP_DATA DataList, PULONG DataLength,
                       PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report, ULONG ReportLength);
 
 // The buttons of one usage page (0: every page) that are on in the report, from variable and
-// array items. Fills what fits and sets *UsageLength to the count; HIDP_STATUS_BUFFER_TOO_SMALL
-// when it is more than was asked for.
+// array items, an array's in the order of its places. Fills what fits and sets *UsageLength to
+// the count; HIDP_STATUS_BUFFER_TOO_SMALL when it is more than was asked for.
 NTSTATUS HidP_GetUsages(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
                         PUSAGE UsageList, PULONG UsageLength, PHIDP_PREPARSED_DATA PreparsedData,
                         PCHAR Report, ULONG ReportLength);
@@ -281,20 +293,24 @@ NTSTATUS HidP_GetUsagesEx(HIDP_REPORT_TYPE ReportType, USHORT LinkCollection,
                           PUSAGE_AND_PAGE ButtonList, ULONG* UsageLength,
                           PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report, ULONG ReportLength);
 
-// Turns the listed buttons on (a variable bit set, or a free array place taken). Stops at the
-// first usage that fails, with *UsageLength set to its position.
+// Turns the listed buttons on (a variable bit set, or the first empty array place taken, even
+// for a usage on already). Stops at the first usage that fails, with *UsageLength set to its
+// position: HIDP_STATUS_USAGE_NOT_FOUND for an unknown usage, HIDP_STATUS_BUFFER_TOO_SMALL when
+// the array is full; the usages placed before it stay. Zeros in the list are skipped.
 NTSTATUS HidP_SetUsages(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
                         PUSAGE UsageList, PULONG UsageLength, PHIDP_PREPARSED_DATA PreparsedData,
                         PCHAR Report, ULONG ReportLength);
 
-// Turns the listed buttons off; HIDP_STATUS_BUTTON_NOT_PRESSED for one that is not on.
+// Turns the listed buttons off (an array's first place holding the usage is emptied where it
+// is); HIDP_STATUS_BUTTON_NOT_PRESSED for one that is not on.
 NTSTATUS HidP_UnsetUsages(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
                           PUSAGE UsageList, PULONG UsageLength, PHIDP_PREPARSED_DATA PreparsedData,
                           PCHAR Report, ULONG ReportLength);
 
-// The raw bits of one value, unsigned, as the report carries them. This and the other single-value
-// operations answer HIDP_STATUS_IS_VALUE_ARRAY for a usage that owns several places (a value
-// array, read and written whole by HidP_GetUsageValueArray and HidP_SetUsageValueArray).
+// The raw bits of one value, zero-extended, as the report carries them, without a range check;
+// *UsageValue is left alone on failure. This and the other single-value operations act on place
+// 0 of a value array (a usage that owns several places, read and written whole by
+// HidP_GetUsageValueArray and HidP_SetUsageValueArray).
 NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT LinkCollection,
                             USAGE Usage, PULONG UsageValue, PHIDP_PREPARSED_DATA PreparsedData,
                             PCHAR Report, ULONG ReportLength);
@@ -302,14 +318,15 @@ NTSTATUS HidP_GetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT
 // One value, sign-extended when its logical range is signed, and scaled into its physical range
 // when that is declared. HIDP_STATUS_NULL when it lies outside its logical range and the item has
 // a null state, HIDP_STATUS_VALUE_OUT_OF_RANGE when it lies outside without one;
-// HIDP_STATUS_BAD_LOG_PHY_VALUES when either range runs backwards or is empty.
+// HIDP_STATUS_BAD_LOG_PHY_VALUES when either range runs backwards or is empty; *UsageValue is
+// then 0. A physical range of 0..0 means none is declared.
 NTSTATUS HidP_GetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                   USHORT LinkCollection, USAGE Usage, PLONG UsageValue,
                                   PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                   ULONG ReportLength);
 
-// All places of a value with a report count above 1, packed as the report packs them.
-// HIDP_STATUS_NOT_VALUE_ARRAY for a value with one place; HIDP_STATUS_BUFFER_TOO_SMALL when
+// All places of a value array, packed as the report packs them. HIDP_STATUS_NOT_VALUE_ARRAY for
+// any other usage, a usage of a range capability too; HIDP_STATUS_BUFFER_TOO_SMALL when
 // UsageValueByteLength is below the places' bits rounded up to bytes.
 NTSTATUS HidP_GetUsageValueArray(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                  USHORT LinkCollection, USAGE Usage, PCHAR UsageValue,
@@ -321,9 +338,10 @@ NTSTATUS HidP_SetUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage, USHORT
                             USAGE Usage, ULONG UsageValue, PHIDP_PREPARSED_DATA PreparsedData,
                             PCHAR Report, ULONG ReportLength);
 
-// Writes a physical value, scaled into the logical range. A value outside the physical range
-// writes the null state where the item has one (and answers HIDP_STATUS_SUCCESS), else answers
-// HIDP_STATUS_VALUE_OUT_OF_RANGE and leaves the report alone.
+// Writes a physical value, scaled into the logical range without overflow however wide the
+// ranges. A value outside the physical range writes the null state where the item has one (and
+// answers HIDP_STATUS_SUCCESS), else answers HIDP_STATUS_VALUE_OUT_OF_RANGE and leaves the
+// report alone.
 NTSTATUS HidP_SetScaledUsageValue(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                   USHORT LinkCollection, USAGE Usage, LONG UsageValue,
                                   PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
@@ -335,18 +353,17 @@ NTSTATUS HidP_SetUsageValueArray(HIDP_REPORT_TYPE ReportType, USAGE UsagePage,
                                  USHORT UsageValueByteLength, PHIDP_PREPARSED_DATA PreparsedData,
                                  PCHAR Report, ULONG ReportLength);
 
-// The items of a control that the parser does not know. This parser keeps none, so a known data
-// index gets a record with no unknowns (*LengthAttributes must leave room for the header);
-// HIDP_STATUS_DATA_INDEX_NOT_FOUND otherwise.
+// The global items of reserved kinds in force at a control, one per tag, placed after the record
+// in the caller's buffer (*LengthAttributes must leave room for them: else
+// HIDP_STATUS_BUFFER_TOO_SMALL with the length needed); HIDP_STATUS_DATA_INDEX_NOT_FOUND for an
+// unknown data index.
 NTSTATUS HidP_GetExtendedAttributes(HIDP_REPORT_TYPE ReportType, USHORT DataIndex,
                                     PHIDP_PREPARSED_DATA PreparsedData,
                                     PHIDP_EXTENDED_ATTRIBUTES Attributes, PULONG LengthAttributes);
 
-// Clears a report buffer for one report ID: byte 0 becomes the ID, every value with a null state
-// its null value (the lowest its bits hold when below the logical range, else the one just above
-// it), every array place a selector naming nothing (0, or all ones where 0 names a usage),
-// everything else 0. HIDP_STATUS_REPORT_DOES_NOT_EXIST when the type has no
-// report of that ID.
+// Clears a report buffer for one report ID: byte 0 becomes the ID, the ReportLength - 1 bytes
+// after it 0. HIDP_STATUS_REPORT_DOES_NOT_EXIST when the type has no control in a report of
+// that ID (padding alone is no report).
 NTSTATUS HidP_InitializeReportForID(HIDP_REPORT_TYPE ReportType, UCHAR ReportID,
                                     PHIDP_PREPARSED_DATA PreparsedData, PCHAR Report,
                                     ULONG ReportLength);
