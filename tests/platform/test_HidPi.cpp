@@ -119,6 +119,13 @@ TEST(HidPiListLengths, CountDataIndicesAndPressableUsages) {
     EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Output, 0x08, keyboard.get()), 5u);
     EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x08, keyboard.get()), 0u);
 
+    // Composite: two buttons and a one-place consumer array; X, Y, the wheel; a value array
+    // counted once.
+    const Preparsed composite = parse(golden::kComposite);
+    EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0, composite.get()), 3u);
+    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Input, composite.get()), 6u);
+    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Feature, composite.get()), 1u);
+
     const Preparsed mouse = parse(golden::kMouse);
     EXPECT_EQ(platform::HidP_MaxUsageListLength(HidP_Input, 0x09, mouse.get()), 3u);
     EXPECT_EQ(platform::HidP_MaxDataListLength(kNoSuchReportType, mouse.get()), 0u);

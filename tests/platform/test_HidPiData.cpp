@@ -252,6 +252,9 @@ TEST(HidPiValues, MouseAxesAreSignedAndButtonsArePacked) {
     // -128 lies outside -127..127 and the item has no null state.
     mouse.report[4] = static_cast<char>(0x80);
     EXPECT_EQ(mouse.getScaled(kGenericDesktop, kWheel, value), HIDP_STATUS_VALUE_OUT_OF_RANGE);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(mouse.getValue(kGenericDesktop, kWheel, raw), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(raw, 0x80u); // no range check on the raw bits
     const std::vector<char> before = mouse.report;
     EXPECT_EQ(mouse.setScaled(kGenericDesktop, kWheel, 128), HIDP_STATUS_VALUE_OUT_OF_RANGE);
     EXPECT_EQ(mouse.report, before);
@@ -336,6 +339,12 @@ TEST(HidPiData, SetDataStopsAtTheFirstBadEntry) {
               HIDP_STATUS_DATA_INDEX_NOT_FOUND);
     EXPECT_EQ(count, 1u);
     EXPECT_EQ(keyboard.usagesOn(kKeyboardPage), std::multiset<USAGE>{0x04});
+
+    count = 0;
+    EXPECT_EQ(platform::HidP_SetData(HidP_Input, list.data(), &count, keyboard.data.get(),
+                                     keyboard.report.data(), keyboard.length()),
+              HIDP_STATUS_REPORT_DOES_NOT_EXIST);
+    EXPECT_EQ(count, 0u);
 
     keyA.On = FALSE;
     count = 1;
@@ -452,10 +461,16 @@ TEST(HidPiScaling, HatSwitchNullAndAnEmptyPhysicalRange) {
     EXPECT_EQ(pad.setScaled(kGenericDesktop, kHatSwitch, -1), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(pad.byte(1), 0x08);
 
+    // A failed scaled read answers 0; a failed raw read leaves the caller's value alone.
+    value = 77;
     EXPECT_EQ(pad.getScaled(kGenericDesktop, kZ, value), HIDP_STATUS_BAD_LOG_PHY_VALUES);
+    EXPECT_EQ(value, 0);
     EXPECT_EQ(pad.setScaled(kGenericDesktop, kZ, 50), HIDP_STATUS_BAD_LOG_PHY_VALUES);
     EXPECT_EQ(pad.setValue(kGenericDesktop, kZ, 42), HIDP_STATUS_SUCCESS);
     EXPECT_EQ(pad.byte(2), 42);
+    ULONG raw = 77;
+    EXPECT_EQ(pad.getValue(kButtonPage, 1, raw), HIDP_STATUS_USAGE_NOT_FOUND);
+    EXPECT_EQ(raw, 77u);
 }
 
 // Values at bit offsets that cross bytes: 3, 12 (signed) and 32 bits, then one bit.
@@ -545,11 +560,28 @@ TEST(HidPiValueArrays, FeatureAndLocatorBuffersRoundTrip) {
                                                 out.data(), 7, feature.data.get(),
                                                 feature.report.data(), feature.length()),
               HIDP_STATUS_BUFFER_TOO_SMALL);
+    // The single-value operations act on place 0, with its whole bits.
+    ULONG raw = 0;
+    EXPECT_EQ(feature.getValue(kVendorPage, 2, raw), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(raw, 1u);
+    EXPECT_EQ(feature.setValue(kVendorPage, 2, 0x1FF), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(feature.byte(1), 0xFF);
+    EXPECT_EQ(feature.byte(2), 2);
+    // The data list leaves value arrays out.
+    EXPECT_TRUE(feature.dataList().empty());
 
     ReportFixture mouse(golden::kComposite, HidP_Input, 1);
     EXPECT_EQ(platform::HidP_GetUsageValueArray(HidP_Input, kGenericDesktop, kAnyCollection, kX,
                                                 out.data(), out.size(), mouse.data.get(),
                                                 mouse.report.data(), mouse.length()),
+              HIDP_STATUS_NOT_VALUE_ARRAY);
+    // A usage of a range capability with several places is no value array either.
+    const std::uint8_t range[] = {0x05, 0x01, 0x09, 0x04, 0xA1, 0x01, 0x19, 0x30, 0x29,
+                                  0x31, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0};
+    ReportFixture axes(range, HidP_Input);
+    EXPECT_EQ(platform::HidP_GetUsageValueArray(HidP_Input, kGenericDesktop, kAnyCollection, kY,
+                                                out.data(), out.size(), axes.data.get(),
+                                                axes.report.data(), axes.length()),
               HIDP_STATUS_NOT_VALUE_ARRAY);
 
     ReportFixture locator(golden::kLocator, HidP_Output);
@@ -626,6 +658,186 @@ TEST(HidPiExtendedAttributes, UnknownGlobalItemsReachTheirControls) {
     EXPECT_EQ(attributes->NumGlobalUnknowns, 0);
     const PHIDP_UNKNOWN_TOKEN noTokens = attributes->GlobalUnknowns;
     EXPECT_EQ(noTokens, nullptr);
+}
+
+// A value without bits among ordinary ones, an item with a report count of 0, padding, a
+// constant item with a usage, and a second value without bits at the very end of the report.
+constexpr std::uint8_t kZeroSizeAndConstant[] = {
+    0x05, 0x01,       // Usage Page (Generic Desktop)
+    0x09, 0x04,       // Usage (Joystick)
+    0xA1, 0x01,       // Collection (Application)
+    0x15, 0x00,       //   Logical Minimum (0)
+    0x26, 0xFF, 0x00, //   Logical Maximum (255)
+    0x09, 0x30,       //   Usage (X)
+    0x75, 0x08,       //   Report Size (8)
+    0x95, 0x01,       //   Report Count (1)
+    0x81, 0x02,       //   Input (Data, Variable, Absolute)
+    0x09, 0x31,       //   Usage (Y)
+    0x75, 0x00,       //   Report Size (0)
+    0x95, 0x03,       //   Report Count (3)
+    0x81, 0x02,       //   Input (Data, Variable, Absolute)
+    0x09, 0x32,       //   Usage (Z)
+    0x75, 0x08,       //   Report Size (8)
+    0x95, 0x00,       //   Report Count (0)
+    0x81, 0x02,       //   Input (Data, Variable, Absolute)
+    0x95, 0x01,       //   Report Count (1)
+    0x81, 0x01,       //   Input (Constant): padding
+    0x09, 0x35,       //   Usage (Rz)
+    0x81, 0x03,       //   Input (Constant, Variable)
+    0x09, 0x36,       //   Usage (Slider)
+    0x75, 0x00,       //   Report Size (0)
+    0x81, 0x02,       //   Input (Data, Variable, Absolute)
+    0xC0,             // End Collection
+};
+
+TEST(HidPiZeroSize, ItemsWithoutBitsKeepCapsAndIndicesButNeverTouchTheReport) {
+    ReportFixture stick(kZeroSizeAndConstant, HidP_Input);
+    ASSERT_TRUE(stick.data);
+    const HIDP_CAPS caps = capsOf(stick.data);
+    EXPECT_EQ(caps.InputReportByteLength, 4); // ID, X, the padding byte, Rz
+    EXPECT_EQ(caps.NumberInputValueCaps, 4);  // X, Y, Rz, Slider: none for Z or the padding
+    EXPECT_EQ(caps.NumberInputDataIndices, 4);
+    const std::vector<HIDP_VALUE_CAPS> values = valueCapsOf(stick.data, HidP_Input);
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[1].NotRange.Usage, kY);
+    EXPECT_EQ(values[1].BitSize, 0);
+    EXPECT_EQ(values[1].ReportCount, 3);
+    EXPECT_EQ(values[1].NotRange.DataIndex, 1);
+    EXPECT_EQ(values[2].NotRange.Usage, 0x35);
+    EXPECT_EQ(values[2].BitField, 0x03);
+    EXPECT_EQ(values[2].NotRange.DataIndex, 2);
+    EXPECT_EQ(values[3].BitSize, 0);
+    EXPECT_EQ(platform::HidP_MaxDataListLength(HidP_Input, stick.data.get()), 4u);
+
+    stick.report = {0, 0x11, static_cast<char>(0xFF), 0x22};
+    const std::vector<HIDP_DATA> list = stick.dataList();
+    ASSERT_EQ(list.size(), 2u); // X and Rz; the values without bits say nothing
+    EXPECT_EQ(list[0].DataIndex, 0);
+    EXPECT_EQ(list[0].RawValue, 0x11u);
+    EXPECT_EQ(list[1].DataIndex, 2);
+    EXPECT_EQ(list[1].RawValue, 0x22u);
+
+    const std::vector<char> before = stick.report;
+    ULONG raw = 7;
+    EXPECT_EQ(stick.setValue(kGenericDesktop, 0x36, 0xFFFFFFFF), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(stick.setScaled(kGenericDesktop, 0x36, 100), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(stick.getValue(kGenericDesktop, 0x36, raw), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(raw, 0u);
+    std::array<char, 4> array{1, 2, 3, 4};
+    EXPECT_EQ(platform::HidP_SetUsageValueArray(HidP_Input, kGenericDesktop, kAnyCollection, kY,
+                                                array.data(), array.size(), stick.data.get(),
+                                                stick.report.data(), stick.length()),
+              HIDP_STATUS_SUCCESS);
+    HIDP_DATA slider{};
+    slider.DataIndex = 3;
+    slider.RawValue = 0xFF;
+    ULONG count = 1;
+    EXPECT_EQ(platform::HidP_SetData(HidP_Input, &slider, &count, stick.data.get(),
+                                     stick.report.data(), stick.length()),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(stick.report, before);
+}
+
+// An array of three places whose selectors count through Usage 0x20, Usage 0x10 and the range
+// 0x30..0x31 from 1, although its logical range starts at 5.
+constexpr std::uint8_t kSelectorArray[] = {
+    0x06, 0x00, 0xFF, // Usage Page (Vendor 0xFF00)
+    0x09, 0x01,       // Usage (1)
+    0xA1, 0x01,       // Collection (Application)
+    0x09, 0x20,       //   Usage (0x20)
+    0x09, 0x10,       //   Usage (0x10)
+    0x19, 0x30,       //   Usage Minimum (0x30)
+    0x29, 0x31,       //   Usage Maximum (0x31)
+    0x15, 0x05,       //   Logical Minimum (5)
+    0x25, 0x08,       //   Logical Maximum (8)
+    0x75, 0x08,       //   Report Size (8)
+    0x95, 0x03,       //   Report Count (3)
+    0x81, 0x00,       //   Input (Data, Array, Absolute)
+    0xC0,             // End Collection
+};
+
+TEST(HidPiArrays, PlacesHoldOneBasedPositionsAndZeroIsEmpty) {
+    constexpr USAGE kVendorPage = 0xFF00;
+    ReportFixture array(kSelectorArray, HidP_Input);
+    array.report = {0, 0x04, 0x00, 0x02};
+    std::vector<USAGE> usages;
+    ASSERT_EQ(array.getUsages(kVendorPage, usages), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(usages, (std::vector<USAGE>{0x31, 0x10})); // place order
+    std::array<USAGE_AND_PAGE, 6> buttons{};
+    ULONG length = buttons.size();
+    ASSERT_EQ(platform::HidP_GetUsagesEx(HidP_Input, kAnyCollection, buttons.data(), &length,
+                                         array.data.get(), array.report.data(), array.length()),
+              HIDP_STATUS_SUCCESS);
+    ASSERT_EQ(length, 2u);
+    EXPECT_EQ(buttons[0].Usage, 0x31);
+    EXPECT_EQ(buttons[1].Usage, 0x10);
+
+    // The same usage twice takes two places; a full array keeps what was placed before.
+    ASSERT_EQ(array.initialize(0), HIDP_STATUS_SUCCESS);
+    ULONG done = 0;
+    EXPECT_EQ(array.setUsages(kVendorPage, {0x20, 0x20, 0x30, 0x10}, &done),
+              HIDP_STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(done, 3u);
+    EXPECT_EQ(array.report, (std::vector<char>{0, 1, 1, 3}));
+    ASSERT_EQ(array.initialize(0), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(array.setUsages(kVendorPage, {0x99, 0x10}, &done), HIDP_STATUS_USAGE_NOT_FOUND);
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(array.unsetUsages(kVendorPage, {0x10}), HIDP_STATUS_BUTTON_NOT_PRESSED);
+
+    // Turned off through the data list, a usage leaves its place and the later ones move down.
+    array.report = {0, 1, 2, 3};
+    HIDP_DATA off{};
+    off.DataIndex = dataIndexOf(array.data, HidP_Input, kVendorPage, 0x20);
+    off.On = FALSE;
+    ULONG count = 1;
+    EXPECT_EQ(platform::HidP_SetData(HidP_Input, &off, &count, array.data.get(),
+                                     array.report.data(), array.length()),
+              HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(array.report, (std::vector<char>{0, 2, 3, 0}));
+    EXPECT_EQ(platform::HidP_SetData(HidP_Input, &off, &count, array.data.get(),
+                                     array.report.data(), array.length()),
+              HIDP_STATUS_BUTTON_NOT_PRESSED);
+}
+
+// Report ID 1 carries an 8-bit X; the output reports hold padding only.
+constexpr std::uint8_t kNumberedWithPaddingOutput[] = {
+    0x05, 0x01, // Usage Page (Generic Desktop)
+    0x09, 0x04, // Usage (Joystick)
+    0xA1, 0x01, // Collection (Application)
+    0x85, 0x01, //   Report ID (1)
+    0x09, 0x30, //   Usage (X)
+    0x75, 0x08, //   Report Size (8)
+    0x95, 0x01, //   Report Count (1)
+    0x81, 0x02, //   Input (Data, Variable, Absolute)
+    0x95, 0x02, //   Report Count (2)
+    0x91, 0x01, //   Output (Constant)
+    0xC0,       // End Collection
+};
+
+TEST(HidPiReportIds, IdByteZeroIsAcceptedAndInitializationWritesTheIdThenZeros) {
+    ReportFixture input(kNumberedWithPaddingOutput, HidP_Input, 1);
+    input.report = {0, 0x42};
+    ULONG raw = 0;
+    EXPECT_EQ(input.getValue(kGenericDesktop, kX, raw), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(raw, 0x42u);
+    EXPECT_EQ(input.setValue(kGenericDesktop, kX, 0x43), HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(input.report, (std::vector<char>{0, 0x43}));
+
+    std::vector<char> buffer(3, static_cast<char>(0xFF));
+    EXPECT_EQ(
+        platform::HidP_InitializeReportForID(HidP_Input, 1, input.data.get(), buffer.data(), 2),
+        HIDP_STATUS_SUCCESS);
+    EXPECT_EQ(buffer, (std::vector<char>{1, 0, static_cast<char>(0xFF)}));
+    EXPECT_EQ(
+        platform::HidP_InitializeReportForID(HidP_Input, 2, input.data.get(), buffer.data(), 2),
+        HIDP_STATUS_REPORT_DOES_NOT_EXIST);
+
+    // Padding counts in the output length but makes no report.
+    EXPECT_EQ(capsOf(input.data).OutputReportByteLength, 3);
+    std::array<char, 3> output{};
+    EXPECT_EQ(platform::HidP_InitializeReportForID(HidP_Output, 1, input.data.get(), output.data(),
+                                                   output.size()),
+              HIDP_STATUS_REPORT_DOES_NOT_EXIST);
 }
 
 // Every report operation checks the preparsed data first and its pointers before touching them.

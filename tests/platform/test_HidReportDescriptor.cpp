@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -248,6 +249,48 @@ TEST(HidReportDescriptorGolden, CompositeWithReportIds) {
     EXPECT_EQ(feature[0].ReportID, 3);
     EXPECT_EQ(feature[0].ReportCount, 8);
     EXPECT_EQ(feature[0].LinkCollection, 4);
+}
+
+// Each top-level collection parsed on its own starts its nodes, data indices and report lengths
+// afresh; the global items before it (the usage page, the logical range) still apply.
+TEST(HidReportDescriptorTopLevel, EachCollectionParsesOnItsOwn) {
+    const std::span<const std::uint8_t> bytes = golden::kComposite;
+    const auto parseOne = [&](std::size_t index) {
+        return Preparsed(platform::ParsePreparsedData(bytes.data(), bytes.size(), index));
+    };
+    EXPECT_EQ(platform::ParseReportDescriptor(bytes)->topLevelCollections, 3u);
+
+    const Preparsed mouse = parseOne(0);
+    ASSERT_TRUE(mouse);
+    EXPECT_EQ(capsOf(mouse).NumberLinkCollectionNodes, 3);
+    EXPECT_EQ(nodesOf(mouse)[0].NextSibling, 0);
+    EXPECT_EQ(capsOf(mouse).NumberInputDataIndices, 5);
+    EXPECT_EQ(capsOf(mouse).FeatureReportByteLength, 0);
+
+    const Preparsed consumer = parseOne(1);
+    ASSERT_TRUE(consumer);
+    const HIDP_CAPS caps = capsOf(consumer);
+    EXPECT_EQ(caps.UsagePage, 0x0C);
+    EXPECT_EQ(caps.Usage, 0x01);
+    EXPECT_EQ(caps.NumberLinkCollectionNodes, 1);
+    EXPECT_EQ(caps.InputReportByteLength, 3);
+    EXPECT_EQ(caps.NumberInputDataIndices, 0x400);
+    const std::vector<HIDP_BUTTON_CAPS> keys = buttonCapsOf(consumer, HidP_Input);
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(keys[0].ReportID, 2);
+    EXPECT_EQ(keys[0].LinkCollection, 0);
+    EXPECT_EQ(keys[0].Range.DataIndexMin, 0);
+
+    const Preparsed vendor = parseOne(2);
+    ASSERT_TRUE(vendor);
+    EXPECT_EQ(capsOf(vendor).InputReportByteLength, 0);
+    EXPECT_EQ(capsOf(vendor).FeatureReportByteLength, 9);
+    const std::vector<HIDP_VALUE_CAPS> feature = valueCapsOf(vendor, HidP_Feature);
+    ASSERT_EQ(feature.size(), 1u);
+    EXPECT_EQ(feature[0].LogicalMax, 255);
+    EXPECT_EQ(feature[0].NotRange.DataIndex, 0);
+
+    EXPECT_FALSE(parseOne(3));
 }
 
 // Wraps report items in an application collection, the smallest valid container.
