@@ -71,13 +71,12 @@ void queryEverything(PHIDP_PREPARSED_DATA data, const std::uint8_t* bytes, std::
                                    caps.NumberFeatureButtonCaps};
     const USHORT valueCounts[] = {caps.NumberInputValueCaps, caps.NumberOutputValueCaps,
                                   caps.NumberFeatureValueCaps};
-    const USHORT dataIndexCounts[] = {caps.NumberInputDataIndices, caps.NumberOutputDataIndices,
-                                      caps.NumberFeatureDataIndices};
     for (int type = HidP_Input; type <= HidP_Feature + 1; ++type) {
         const auto reportType = static_cast<HIDP_REPORT_TYPE>(type);
         const bool valid = type <= HidP_Feature;
-        require(platform::HidP_MaxDataListLength(reportType, data) ==
-                (valid ? dataIndexCounts[type] : 0u));
+        const ULONG maxData = platform::HidP_MaxDataListLength(reportType, data);
+        require(valid ? maxData >= platform::HidP_MaxUsageListLength(reportType, 0, data)
+                      : maxData == 0);
         platform::HidP_MaxUsageListLength(reportType, page, data);
         const USHORT buttons = valid ? buttonCounts[type] : 0;
         const USHORT values = valid ? valueCounts[type] : 0;
@@ -171,15 +170,16 @@ void readLists(ReportUnderTest& report, USHORT dataIndices) {
     }
 }
 
-// Whether `raw` is `value` cut to the width of a value that declares `usage` in the same report.
-// A usage declared twice there is written and read through the first declaration.
+// Whether `raw` is `value` cut to the width of a value that declares `usage` in the same report
+// (in any report when the ID byte is 0, which lets every report through). A usage declared
+// twice there is written and read through the first declaration.
 bool isValueCutToSomeDeclaration(ULONG raw, ULONG value, const HIDP_VALUE_CAPS& caps, USAGE usage,
-                                 const std::vector<HIDP_VALUE_CAPS>& values) {
+                                 const std::vector<HIDP_VALUE_CAPS>& values, UCHAR idByte) {
     return std::any_of(values.begin(), values.end(), [&](const HIDP_VALUE_CAPS& other) {
         const ULONG mask = other.BitSize >= 32 ? ~0u : (1u << other.BitSize) - 1;
-        return other.ReportID == caps.ReportID && other.UsagePage == caps.UsagePage &&
-               other.Range.UsageMin <= usage && usage <= other.Range.UsageMax &&
-               raw == (value & mask);
+        return (other.ReportID == caps.ReportID || idByte == 0) &&
+               other.UsagePage == caps.UsagePage && other.Range.UsageMin <= usage &&
+               usage <= other.Range.UsageMax && raw == (value & mask);
     });
 }
 
@@ -211,7 +211,8 @@ void readAndWriteValues(ReportUnderTest& report, const HIDP_VALUE_CAPS& caps,
                                              usage, value, report.data, copy.data(),
                                              report.length()) == HIDP_STATUS_SUCCESS);
         require(get(copy.data(), &raw) == HIDP_STATUS_SUCCESS &&
-                isValueCutToSomeDeclaration(raw, value, caps, usage, values));
+                isValueCutToSomeDeclaration(raw, value, caps, usage, values,
+                                            static_cast<UCHAR>(report.bytes[0])));
         platform::HidP_SetScaledUsageValue(report.type, caps.UsagePage, caps.LinkCollection, usage,
                                            static_cast<LONG>(random.next()), report.data,
                                            copy.data(), report.length());
@@ -279,16 +280,30 @@ void exerciseReports(PHIDP_PREPARSED_DATA data, const HIDP_CAPS& caps, const std
     }
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
-    PHIDP_PREPARSED_DATA data = platform::ParsePreparsedData(bytes, size);
-    if (data == nullptr)
-        return 0;
+void exerciseParsed(PHIDP_PREPARSED_DATA data, const std::uint8_t* bytes, std::size_t size) {
     queryEverything(data, bytes, size);
     HIDP_CAPS caps{};
     platform::HidP_GetCaps(data, &caps);
     exerciseReports(data, caps, bytes, size);
     require(platform::FreePreparsedData(data));
+}
+
+} // namespace
+
+// The whole descriptor, then each of its first top-level collections on its own (which parse
+// exactly when the whole does).
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    PHIDP_PREPARSED_DATA data = platform::ParsePreparsedData(bytes, size);
+    if (data == nullptr)
+        return 0;
+    const std::size_t collections = platform::DescriptorOf(data)->topLevelCollections;
+    exerciseParsed(data, bytes, size);
+    constexpr std::size_t kCollectionsExercised = 3;
+    for (std::size_t i = 0; i <= std::min(collections, kCollectionsExercised); ++i) {
+        PHIDP_PREPARSED_DATA one = platform::ParsePreparsedData(bytes, size, i);
+        require((one != nullptr) == (i < collections));
+        if (one != nullptr)
+            exerciseParsed(one, bytes, size);
+    }
     return 0;
 }
