@@ -115,8 +115,9 @@ std::optional<ParsedDescriptor> ParseReportDescriptor(std::span<const std::uint8
 
 // One top-level collection (0-based) on its own, as that system gives each its own interface:
 // only its nodes, from 0, only its controls, with data indices and report bits from the start.
-// Global items before and between the collections still apply. Null when the whole descriptor
-// would be refused or has no collection of that index.
+// Global items before and between the collections still apply, and the whole descriptor must be
+// well-formed; the bounds above apply to the collection alone. Null otherwise, and when there is
+// no collection of that index.
 std::optional<ParsedDescriptor> ParseTopLevelCollection(std::span<const std::uint8_t> descriptor,
                                                         std::size_t topLevelCollection);
 
