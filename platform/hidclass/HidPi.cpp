@@ -364,15 +364,6 @@ bool canSelect(const ReportField& entry, USAGE usage) {
     return selector != 0 && selector <= bitMask(entry.bitSize);
 }
 
-// The usage and page a place of an array item holds, through whichever entry claims it.
-std::optional<USAGE_AND_PAGE> slotUsage(std::span<const ReportField> item, std::uint32_t selector) {
-    for (const ReportField& entry : item) {
-        if (const auto usage = selectedUsage(entry, selector))
-            return USAGE_AND_PAGE{*usage, entry.usagePage};
-    }
-    return std::nullopt;
-}
-
 std::optional<std::uint32_t> placeHolding(const std::uint8_t* report, const ReportField& field,
                                           USAGE usage) {
     for (std::uint32_t place = 0; place < field.reportCount; ++place) {
@@ -574,12 +565,18 @@ NTSTATUS changeButtons(HIDP_REPORT_TYPE type, USAGE usagePage, USHORT linkCollec
     return HIDP_STATUS_SUCCESS;
 }
 
-// Calls `visit(usageAndPage)` for each usage an array item's places hold, in place order.
+// Calls `visit(entry, usage)` for each usage an array item's places hold, in place order, with
+// the entry of the item that claims it.
 template <typename Visit>
 void forEachSlot(const std::uint8_t* report, std::span<const ReportField> item, Visit visit) {
     for (std::uint32_t place = 0; place < item.front().reportCount; ++place) {
-        if (const auto usage = slotUsage(item, readPlace(report, item.front(), place)))
-            visit(*usage);
+        const std::uint32_t selector = readPlace(report, item.front(), place);
+        for (const ReportField& entry : item) {
+            if (const auto usage = selectedUsage(entry, selector)) {
+                visit(entry, *usage);
+                break;
+            }
+        }
     }
 }
 
@@ -606,10 +603,11 @@ NTSTATUS buttonsOn(const ReportBuffer& report, USAGE usagePage, USHORT linkColle
         inThisReport = true;
         if (holdsSelectors(field)) {
             const std::size_t entries = arrayItemLength(fields, i);
-            forEachSlot(report.bytes, {&field, entries}, [&](USAGE_AND_PAGE usage) {
-                if (usagePage == 0 || usage.UsagePage == usagePage)
-                    on.push_back(usage);
-            });
+            forEachSlot(report.bytes, {&field, entries},
+                        [&](const ReportField& entry, USAGE usage) {
+                            if (usagePage == 0 || entry.usagePage == usagePage)
+                                on.push_back({usage, entry.usagePage});
+                        });
             i += entries - 1;
         } else if (!field.isAlias) {
             for (std::uint32_t place = 0; place < usageCount(field); ++place) {
@@ -666,16 +664,10 @@ HIDP_DATA valueData(USHORT dataIndex, ULONG rawValue) {
 // twice.
 void appendArrayData(const std::uint8_t* report, std::span<const ReportField> item,
                      std::vector<HIDP_DATA>& data) {
-    for (std::uint32_t place = 0; place < item.front().reportCount; ++place) {
-        const std::uint32_t selector = readPlace(report, item.front(), place);
-        for (const ReportField& entry : item) {
-            if (const auto usage = selectedUsage(entry, selector)) {
-                data.push_back(buttonData(
-                    static_cast<USHORT>(entry.dataIndexMin + (*usage - entry.usageMin))));
-                break;
-            }
-        }
-    }
+    forEachSlot(report, item, [&](const ReportField& entry, USAGE usage) {
+        data.push_back(
+            buttonData(static_cast<USHORT>(entry.dataIndexMin + (usage - entry.usageMin))));
+    });
 }
 
 // Every control of one variable field that has something to say: buttons that are on and each
