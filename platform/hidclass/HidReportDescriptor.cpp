@@ -652,6 +652,11 @@ std::optional<ParsedDescriptor> ParseTopLevelCollection(std::span<const std::uin
     return Parser(topLevelCollection).run(descriptor);
 }
 
+bool DeclaresReportIds(std::span<const std::uint8_t> descriptor) {
+    const std::optional<ParsedDescriptor> parsed = ParseReportDescriptor(descriptor);
+    return parsed && parsed->usesReportIds;
+}
+
 namespace {
 
 PHIDP_PREPARSED_DATA registerParsed(std::optional<ParsedDescriptor> parsed) {

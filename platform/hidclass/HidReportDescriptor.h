@@ -121,6 +121,10 @@ std::optional<ParsedDescriptor> ParseReportDescriptor(std::span<const std::uint8
 std::optional<ParsedDescriptor> ParseTopLevelCollection(std::span<const std::uint8_t> descriptor,
                                                         std::size_t topLevelCollection);
 
+// Whether the descriptor declares report IDs, so that every report starts with its ID byte.
+// False for a descriptor the parser refuses.
+bool DeclaresReportIds(std::span<const std::uint8_t> descriptor);
+
 // The parsed form behind preparsed data made by ParsePreparsedData; null for null, foreign or
 // released pointers (the pointer itself is never dereferenced unless it is live).
 const ParsedDescriptor* DescriptorOf(PHIDP_PREPARSED_DATA preparsedData);

@@ -1,6 +1,7 @@
 #include "platform/sources/LinuxDeviceSource.h"
 
 #include "platform/device/FdReportConnection.h"
+#include "platform/hidclass/HidReportDescriptor.h"
 #include "platform/uithread/Messages.h"
 #include "platform/win32/Utf16.h"
 
@@ -239,29 +240,7 @@ std::unique_ptr<HidConnection> LinuxDeviceSource::open(const std::string& path, 
         }
         return nullptr;
     }
-    return std::make_unique<FdReportConnection>(fd, declaresReportIds(info->reportDescriptor));
-}
-
-bool LinuxDeviceSource::declaresReportIds(const std::vector<std::uint8_t>& descriptor) {
-    constexpr std::uint8_t ReportIdItem = 0x84; // global item 8, size bits cleared
-    constexpr std::uint8_t LongItemPrefix = 0xFE;
-    for (std::size_t i = 0; i < descriptor.size();) {
-        const std::uint8_t prefix = descriptor[i];
-        if (prefix == LongItemPrefix) {
-            // Data size in the next byte, then the long item's tag.
-            if (i + 1 >= descriptor.size()) {
-                break;
-            }
-            i += 3 + descriptor[i + 1];
-            continue;
-        }
-        const std::size_t size = (prefix & 0x03) == 3 ? 4 : (prefix & 0x03);
-        if ((prefix & 0xFC) == ReportIdItem) {
-            return true;
-        }
-        i += 1 + size;
-    }
-    return false;
+    return std::make_unique<FdReportConnection>(fd, DeclaresReportIds(info->reportDescriptor));
 }
 
 std::uint32_t LinuxDeviceSource::instanceFor(const std::string& syspath) {

@@ -30,8 +30,6 @@ public:
     // Where hot-plug news comes from now; it falls back to polling if its stream breaks.
     HotplugMode hotplugMode() const { return hotplug_->mode(); }
 
-    // Whether a report descriptor declares report IDs (has a Report ID item).
-    static bool declaresReportIds(const std::vector<std::uint8_t>& descriptor);
     // libudev's monitors: the udev daemon's when its control socket exists, else the kernel's.
     static HotplugOpeners systemHotplugOpeners();
 

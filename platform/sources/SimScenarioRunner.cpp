@@ -1,6 +1,6 @@
 #include "platform/sources/SimScenarioRunner.h"
 
-#include "platform/sources/LinuxDeviceSource.h"
+#include "platform/hidclass/HidReportDescriptor.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -60,7 +60,7 @@ SimDeviceModel simModelFor(const ScenarioDevice& device) {
     } else if (device.builtInDescriptor) {
         info.reportDescriptor = builtInModel(*device.builtInDescriptor).info.reportDescriptor;
     }
-    model.numberedReports = LinuxDeviceSource::declaresReportIds(info.reportDescriptor);
+    model.numberedReports = DeclaresReportIds(info.reportDescriptor);
     info.readWriteAllowed = !device.readWriteDenied;
     if (!info.hardwareIds.empty()) {
         info.hardwareIds.front() = simHardwareId(info.vendorId, info.productId);

@@ -1,3 +1,4 @@
+#include "platform/hidclass/HidReportDescriptor.h"
 #include "platform/sources/DeviceSourceFromEnvironment.h"
 #include "platform/sources/LinuxDeviceSource.h"
 #include "platform/sources/SimDeviceSource.h"
@@ -80,12 +81,18 @@ TEST(LinuxDeviceSource, PollsWhenNoEventStreamCanBeOpened) {
 }
 
 TEST(LinuxDeviceSource, ReportIdsAreFoundAsItemsNotAsDataBytes) {
-    EXPECT_FALSE(LinuxDeviceSource::declaresReportIds(makeSimLocator().info.reportDescriptor));
-    EXPECT_TRUE(LinuxDeviceSource::declaresReportIds({0x05, 0x01, 0x85, 0x02, 0xC0}));
-    // 0x85 as the data of a two-byte Logical Maximum is not an item.
-    EXPECT_FALSE(LinuxDeviceSource::declaresReportIds({0x26, 0x85, 0x00, 0xC0}));
-    EXPECT_FALSE(LinuxDeviceSource::declaresReportIds({0x26, 0x85})); // cut short
-    EXPECT_FALSE(LinuxDeviceSource::declaresReportIds({0xFE, 0x02, 0x00, 0x85, 0x85}));
+    EXPECT_FALSE(DeclaresReportIds(makeSimLocator().info.reportDescriptor));
+    EXPECT_TRUE(DeclaresReportIds(makeSimGamePad().info.reportDescriptor));
+    // 0x85 as the data of a two-byte Logical Maximum is not a Report ID item.
+    const std::vector<std::uint8_t> byteUpTo0x85 = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,
+                                                    0x15, 0x00, 0x26, 0x85, 0x00, 0x75, 0x08,
+                                                    0x95, 0x01, 0x09, 0x01, 0x81, 0x02, 0xC0};
+    EXPECT_FALSE(DeclaresReportIds(byteUpTo0x85));
+    const std::vector<std::uint8_t> cutShort = {0x26, 0x85};
+    EXPECT_FALSE(DeclaresReportIds(cutShort));
+    // A descriptor the parser refuses declares nothing, though it holds a Report ID item.
+    const std::vector<std::uint8_t> unbalanced = {0x05, 0x01, 0x85, 0x02, 0xC0};
+    EXPECT_FALSE(DeclaresReportIds(unbalanced));
 }
 
 TEST(DeviceSourceFromEnvironment, ChoosesByTheVariableAndRefusesUnknownValues) {
