@@ -23,9 +23,7 @@ decltype(&platform::HidD_SetConfiguration) HidD_SetConfiguration = nullptr;
 decltype(&platform::HidP_GetCaps) HidP_GetCaps = nullptr;
 decltype(&platform::HidP_GetLinkCollectionNodes) HidP_GetLinkCollectionNodes = nullptr;
 decltype(&platform::HidP_GetSpecificButtonCaps) HidP_GetSpecificButtonCaps = nullptr;
-decltype(&platform::HidP_GetButtonCaps) HidP_GetButtonCaps = nullptr;
 decltype(&platform::HidP_GetSpecificValueCaps) HidP_GetSpecificValueCaps = nullptr;
-decltype(&platform::HidP_GetValueCaps) HidP_GetValueCaps = nullptr;
 decltype(&platform::HidP_MaxDataListLength) HidP_MaxDataListLength = nullptr;
 decltype(&platform::HidP_MaxUsageListLength) HidP_MaxUsageListLength = nullptr;
 decltype(&platform::HidP_GetData) HidP_GetData = nullptr;
@@ -67,9 +65,7 @@ const ModuleEntry hidEntries[] = {
     MODULE_ENTRY(HidP_GetCaps),
     MODULE_ENTRY(HidP_GetLinkCollectionNodes),
     MODULE_ENTRY(HidP_GetSpecificButtonCaps),
-    MODULE_ENTRY(HidP_GetButtonCaps),
     MODULE_ENTRY(HidP_GetSpecificValueCaps),
-    MODULE_ENTRY(HidP_GetValueCaps),
     MODULE_ENTRY(HidP_MaxDataListLength),
     MODULE_ENTRY(HidP_MaxUsageListLength),
     MODULE_ENTRY(HidP_GetData),
