@@ -5,7 +5,7 @@
 
 #include "Percentile.h"
 #include "platform/win32/Win32.h"
-#include "tests/platform/SocketDeviceSource.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,7 +33,7 @@ bool report(const char* what, const std::vector<double>& samples) {
     return median < targetMicroseconds;
 }
 
-std::vector<double> measureReportDelivery(testing_support::SocketDeviceSource& source) {
+std::vector<double> measureReportDelivery(testing_support::FakeDeviceSource& source) {
     const HANDLE handle = openReader();
     std::vector<double> samples;
     std::uint8_t buffer[65];
@@ -74,9 +74,11 @@ std::vector<double> measureCloseWakeUp() {
 } // namespace
 
 int main() {
-    auto owned = std::make_unique<testing_support::SocketDeviceSource>();
+    auto owned = std::make_unique<testing_support::FakeDeviceSource>();
     auto& source = *owned;
-    source.add("/dev/bench", true);
+    auto info = testing_support::fakeInterface("/dev/bench");
+    info.reportDescriptor = testing_support::numberedDescriptor();
+    source.plug(info);
     platform::installDeviceSource(std::move(owned));
 
     const bool deliveryOk = report("report to completion", measureReportDelivery(source));

@@ -9,9 +9,9 @@ namespace {
 class HidControllerTest : public HidLayerTest {
 protected:
     void plugThree() {
-        source_->plug(Interface("/sim/a", LocatorVid, LocatorPid, u"A"));
-        source_->plug(Interface("/sim/b", LocatorVid, 0x1111, u"B"));
-        source_->plug(Interface("/sim/c", LocatorVid, LocatorPid, u"C"));
+        source_->plug(fakeInterface("/sim/a", kLocatorVid, kLocatorPid, u"A"));
+        source_->plug(fakeInterface("/sim/b", kLocatorVid, 0x1111, u"B"));
+        source_->plug(fakeInterface("/sim/c", kLocatorVid, kLocatorPid, u"C"));
     }
     static std::string pathOf(const THidDevice* device) {
         const auto& path = device->PnPInfo()->DevicePath();
@@ -26,7 +26,7 @@ TEST_F(HidControllerTest, ListFillsAtTheFirstPassOfTheEventLoop) {
     controller.SetOnDeviceChange(TNotifyEvent([&](void*) { ++changes; }));
     EXPECT_EQ(1, changes) << "a new change handler refreshes at once";
     changes = 0;
-    PumpPending();
+    pumpPending();
     EXPECT_EQ(1, changes) << "the controller's own first notification always reports a change";
     ASSERT_EQ(3u, controller.Devices().size());
     EXPECT_EQ("/sim/a", pathOf(controller.Devices()[0]));
@@ -51,19 +51,19 @@ TEST_F(HidControllerTest, CheckOutByIdTakesFreeDevicesInListOrder) {
     THidDevice* first = nullptr;
     THidDevice* second = nullptr;
     THidDevice* none = reinterpret_cast<THidDevice*>(1);
-    EXPECT_FALSE(controller->CheckOutByID(none, -1, LocatorPid));
+    EXPECT_FALSE(controller->CheckOutByID(none, -1, kLocatorPid));
     EXPECT_EQ(nullptr, none);
 
-    ASSERT_TRUE(controller->CheckOutByID(first, LocatorVid, -1));
+    ASSERT_TRUE(controller->CheckOutByID(first, kLocatorVid, -1));
     EXPECT_EQ("/sim/a", pathOf(first));
-    ASSERT_TRUE(controller->CheckOutByID(second, LocatorVid, LocatorPid));
+    ASSERT_TRUE(controller->CheckOutByID(second, kLocatorVid, kLocatorPid));
     EXPECT_EQ("/sim/c", pathOf(second)) << "the taken one is passed over";
     none = reinterpret_cast<THidDevice*>(1);
-    EXPECT_FALSE(controller->CheckOutByID(none, LocatorVid, LocatorPid));
+    EXPECT_FALSE(controller->CheckOutByID(none, kLocatorVid, kLocatorPid));
     EXPECT_EQ(nullptr, none);
     EXPECT_EQ(2, controller->NumCheckedOutDevices());
     EXPECT_EQ(1, controller->NumCheckedInDevices());
-    EXPECT_EQ(2, controller->CountByID(LocatorVid, LocatorPid)) << "counts include taken ones";
+    EXPECT_EQ(2, controller->CountByID(kLocatorVid, kLocatorPid)) << "counts include taken ones";
 
     controller->CheckIn(first);
     EXPECT_EQ(nullptr, first);
@@ -148,7 +148,7 @@ TEST_F(HidControllerTest, UnplugOfACheckedOutDeviceAndLaterRefreshes) {
 }
 
 TEST_F(HidControllerTest, ReplugBeforeCheckInArrivesAsASecondObject) {
-    source_->plug(Interface("/sim/a", LocatorVid, LocatorPid, u"A"));
+    source_->plug(fakeInterface("/sim/a", kLocatorVid, kLocatorPid, u"A"));
     auto controller = refreshedController();
     std::vector<THidDevice*> arrivals;
     controller->OnArrival = THidPlugEvent([&](THidDevice* d) { arrivals.push_back(d); });
@@ -156,7 +156,7 @@ TEST_F(HidControllerTest, ReplugBeforeCheckInArrivesAsASecondObject) {
     ASSERT_TRUE(controller->CheckOut(device));
     source_->unplug("/sim/a");
     announce();
-    source_->plug(Interface("/sim/a", LocatorVid, LocatorPid, u"A"));
+    source_->plug(fakeInterface("/sim/a", kLocatorVid, kLocatorPid, u"A"));
     announce();
     ASSERT_EQ(1u, arrivals.size());
     EXPECT_NE(device, arrivals[0]);
@@ -170,8 +170,8 @@ TEST_F(HidControllerTest, ReplugBeforeCheckInArrivesAsASecondObject) {
 }
 
 TEST_F(HidControllerTest, CreationErrorHandledSkipsTheInterface) {
-    source_->plug(Interface("/sim/a", LocatorVid, LocatorPid));
-    auto broken = Interface("/sim/broken", LocatorVid, 0x2222);
+    source_->plug(fakeInterface("/sim/a", kLocatorVid, kLocatorPid));
+    auto broken = fakeInterface("/sim/broken", kLocatorVid, 0x2222);
     broken.attributesReadable = false;
     source_->plug(broken);
     std::vector<std::u16string> failed;
@@ -181,7 +181,7 @@ TEST_F(HidControllerTest, CreationErrorHandledSkipsTheInterface) {
             handled = true;
         }),
         nullptr);
-    PumpPending();
+    pumpPending();
     ASSERT_EQ(1u, failed.size());
     EXPECT_EQ(u"/sim/broken", failed[0]);
     ASSERT_EQ(1u, controller.Devices().size());
@@ -189,7 +189,7 @@ TEST_F(HidControllerTest, CreationErrorHandledSkipsTheInterface) {
 }
 
 TEST_F(HidControllerTest, CreationErrorRetriedUntilItSucceeds) {
-    auto broken = Interface("/sim/broken", LocatorVid, 0x2222);
+    auto broken = fakeInterface("/sim/broken", kLocatorVid, 0x2222);
     broken.attributesReadable = false;
     source_->plug(broken);
     int calls = 0;
@@ -202,23 +202,23 @@ TEST_F(HidControllerTest, CreationErrorRetriedUntilItSucceeds) {
                 source_->change("/sim/broken", [](auto& info) { info.attributesReadable = true; });
         }),
         nullptr);
-    PumpPending();
+    pumpPending();
     EXPECT_EQ(3, calls);
     ASSERT_EQ(1u, controller.Devices().size());
     EXPECT_EQ(0x2222, controller.Devices()[0]->Attributes().ProductID);
 }
 
 TEST_F(HidControllerTest, UnhandledCreationErrorPropagatesAndChangesNothing) {
-    source_->plug(Interface("/sim/a", LocatorVid, LocatorPid));
+    source_->plug(fakeInterface("/sim/a", kLocatorVid, kLocatorPid));
     auto controller = refreshedController();
     const THidDevice* listed = controller->Devices().at(0);
-    auto broken = Interface("/sim/broken", LocatorVid, 0x2222);
+    auto broken = fakeInterface("/sim/broken", kLocatorVid, 0x2222);
     broken.attributesReadable = false;
     source_->plug(broken);
     source_->unplug("/sim/a");
     platform::broadcastDeviceNodesChanged();
     try {
-        PumpPending();
+        pumpPending();
         FAIL() << "no error";
     } catch (const EControllerError& error) {
         EXPECT_STREQ("Device cannot be identified", error.what());

@@ -63,7 +63,7 @@ protected:
     }
     void TearDown() override {
         controller.reset();
-        PumpPending();
+        pumpPending();
         platform::installDeviceSource(nullptr);
     }
 
@@ -88,7 +88,7 @@ protected:
             controller->DeviceChange();
         else
             controller = std::make_unique<THidDeviceController>();
-        PumpPending();
+        pumpPending();
         return controller->Devices().back();
     }
 
@@ -386,7 +386,7 @@ TEST_F(HidDeviceDescriptorTest, FlushQueueDropsWaitingReports) {
     for (BYTE mark : {1, 2, 3})
         sim->injectInput(path, report(mark));
     ASSERT_TRUE(
-        PumpUntil([&] { return platform::droppedInputReports(device->HidFileHandle()) == 1; }));
+        pumpUntil([&] { return platform::droppedInputReports(device->HidFileHandle()) == 1; }));
     ASSERT_TRUE(device->FlushQueue());
     sim->injectInput(path, report(4));
     std::vector<BYTE> read(65, 0);

@@ -19,9 +19,9 @@ class HidReaderTest : public HidLayerTest {
 protected:
     void SetUp() override {
         HidLayerTest::SetUp();
-        source_->plug(Interface(path, LocatorVid, LocatorPid));
+        source_->plug(fakeInterface(path, kLocatorVid, kLocatorPid));
         controller_ = refreshedController();
-        ASSERT_TRUE(controller_->CheckOutByID(device_, LocatorVid, LocatorPid));
+        ASSERT_TRUE(controller_->CheckOutByID(device_, kLocatorVid, kLocatorPid));
         device_->SetNumOverlappedBuffers(64);
     }
     void TearDown() override {
@@ -77,7 +77,7 @@ TEST_F(HidReaderTest, DeliversReportIdDataAndSizeInOrder) {
     device_->SetOnData(recorder(got));
     source_->send(path, payload(0x52));
     source_->send(path, payload(0x57));
-    ASSERT_TRUE(PumpUntil([&] { return got.size() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == 2; }));
     EXPECT_EQ(0, got[0].reportId);
     EXPECT_EQ(64, got[0].size);
     EXPECT_EQ(payload(0x52), got[0].data);
@@ -85,10 +85,9 @@ TEST_F(HidReaderTest, DeliversReportIdDataAndSizeInOrder) {
 }
 
 TEST_F(HidReaderTest, ReportOfOneByteIsDeliveredWithSizeZero) {
-    auto numbered = Interface("/sim/numbered", 0x1234, 0x0001);
-    numbered.reportDescriptor = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x85, 0x05,
-                                 0x75, 0x08, 0x95, 0x01, 0x09, 0x01, 0x81, 0x02, 0xC0};
-    source_->plug(numbered, true);
+    auto numbered = fakeInterface("/sim/numbered", 0x1234, 0x0001);
+    numbered.reportDescriptor = testing_support::numberedDescriptor();
+    source_->plug(numbered);
     announce();
     THidDevice* device = nullptr;
     ASSERT_TRUE(controller_->CheckOutByID(device, 0x1234, 0x0001));
@@ -96,7 +95,7 @@ TEST_F(HidReaderTest, ReportOfOneByteIsDeliveredWithSizeZero) {
     std::vector<Delivery> got;
     device->SetOnData(recorder(got));
     source_->send("/sim/numbered", {0x05});
-    ASSERT_TRUE(PumpUntil([&] { return got.size() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == 1; }));
     EXPECT_EQ(5, got[0].reportId);
     EXPECT_EQ(0, got[0].size);
 }
@@ -106,11 +105,11 @@ TEST_F(HidReaderTest, ReplacedHandlerReceivesTheNextReportOnTheSameReader) {
     device_->SetOnData(recorder(first));
     const THidDeviceReadThread* reader = device_->DataThread();
     source_->send(path, payload(1));
-    ASSERT_TRUE(PumpUntil([&] { return first.size() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return first.size() == 1; }));
     device_->SetOnData(recorder(second));
     EXPECT_EQ(reader, device_->DataThread());
     source_->send(path, payload(2));
-    ASSERT_TRUE(PumpUntil([&] { return second.size() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return second.size() == 1; }));
     EXPECT_EQ(1u, first.size());
     EXPECT_EQ(2, second[0].data[0]);
 }
@@ -122,11 +121,11 @@ TEST_F(HidReaderTest, RaisingHandlerEndsTheReader) {
         throw std::runtime_error("handler failed");
     }));
     source_->send(path, payload(1));
-    ASSERT_TRUE(PumpUntil([&] { return device_->DataThread()->Finished(); }));
+    ASSERT_TRUE(pumpUntil([&] { return device_->DataThread()->Finished(); }));
     EXPECT_EQ(1, calls);
     ASSERT_TRUE(device_->DataThread()->FatalException());
     source_->send(path, payload(2));
-    PumpPending();
+    pumpPending();
     EXPECT_EQ(1, calls);
     const THidDeviceReadThread* ended = device_->DataThread();
     device_->SetOnData(THidDataEvent([&](THidDevice*, BYTE, const BYTE*, USHORT) { ++calls; }));
@@ -142,11 +141,11 @@ TEST_F(HidReaderTest, UnplugWhileWaitingEndsTheReadThenReportsErrorsPerSlice) {
     device_->SetOnData(recorder(got));
     source_->unplug(path);
     device_->DoUnplug();
-    ASSERT_TRUE(PumpUntil([&] { return errors.size() >= 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return errors.size() >= 3; }));
     EXPECT_TRUE(got.empty());
     device_->SetOnData(nullptr);
     const auto reported = errors.size();
-    PumpPending();
+    pumpPending();
     EXPECT_EQ(reported, errors.size()) << "no error after the reader was stopped";
 }
 

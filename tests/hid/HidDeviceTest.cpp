@@ -10,7 +10,7 @@ class HidDeviceTest : public HidLayerTest {
 protected:
     THidDevice* checkedOutLocator(THidDeviceController& controller) {
         THidDevice* device = nullptr;
-        EXPECT_TRUE(controller.CheckOutByID(device, LocatorVid, LocatorPid));
+        EXPECT_TRUE(controller.CheckOutByID(device, kLocatorVid, kLocatorPid));
         return device;
     }
 };
@@ -31,7 +31,7 @@ TEST_F(HidDeviceTest, DirectCreationIsRefused) {
 }
 
 TEST_F(HidDeviceTest, DeviceDeniedReadWriteIsListedWithoutReader) {
-    auto info = Interface("/sim/locator", LocatorVid, LocatorPid, u"Locator");
+    auto info = fakeInterface("/sim/locator", kLocatorVid, kLocatorPid, u"Locator");
     info.readWriteAllowed = false;
     source_->plug(info);
     auto controller = refreshedController();
@@ -48,7 +48,7 @@ TEST_F(HidDeviceTest, DeviceDeniedReadWriteIsListedWithoutReader) {
 }
 
 TEST_F(HidDeviceTest, ListedDeviceOpensNothing) {
-    source_->plug(Interface("/sim/locator", LocatorVid, LocatorPid, u"Locator"));
+    source_->plug(fakeInterface("/sim/locator", kLocatorVid, kLocatorPid, u"Locator"));
     auto controller = refreshedController();
     THidDevice* device = controller->Devices().at(0);
     EXPECT_FALSE(device->IsAccessible());
@@ -60,7 +60,7 @@ TEST_F(HidDeviceTest, ListedDeviceOpensNothing) {
 }
 
 TEST_F(HidDeviceTest, BufferCountsAndTheCapsHandleQuirk) {
-    source_->plug(Interface("/sim/locator", LocatorVid, LocatorPid));
+    source_->plug(fakeInterface("/sim/locator", kLocatorVid, kLocatorPid));
     auto controller = refreshedController();
     THidDevice* device = checkedOutLocator(*controller);
     ASSERT_NE(nullptr, device);
@@ -92,7 +92,7 @@ TEST_F(HidDeviceTest, BufferCountsAndTheCapsHandleQuirk) {
 }
 
 TEST_F(HidDeviceTest, TimingSettersKeepTheirRanges) {
-    source_->plug(Interface("/sim/locator", LocatorVid, LocatorPid));
+    source_->plug(fakeInterface("/sim/locator", kLocatorVid, kLocatorPid));
     auto controller = refreshedController();
     THidDevice* device = controller->Devices().at(0);
     EXPECT_EQ(100, device->ThreadSleepTime());
@@ -117,7 +117,7 @@ TEST_F(HidDeviceTest, TimingSettersKeepTheirRanges) {
 }
 
 TEST_F(HidDeviceTest, UnterminatedProductStringIsCutAtTheBuffer) {
-    auto info = Interface("/sim/locator", LocatorVid, LocatorPid, std::u16string(300, u'x'));
+    auto info = fakeInterface("/sim/locator", kLocatorVid, kLocatorPid, std::u16string(300, u'x'));
     info.stringsUnterminated = true;
     source_->plug(info);
     auto controller = refreshedController();
@@ -127,7 +127,7 @@ TEST_F(HidDeviceTest, UnterminatedProductStringIsCutAtTheBuffer) {
 }
 
 TEST_F(HidDeviceTest, DestroyingACheckedOutDeviceLeavesAFreshCheckedInOne) {
-    source_->plug(Interface("/sim/locator", LocatorVid, LocatorPid));
+    source_->plug(fakeInterface("/sim/locator", kLocatorVid, kLocatorPid));
     auto controller = refreshedController();
     THidDevice* device = checkedOutLocator(*controller);
     ASSERT_NE(nullptr, device);
@@ -156,7 +156,7 @@ TEST_F(HidDeviceTest, DestroyingACheckedOutDeviceLeavesAFreshCheckedInOne) {
 }
 
 TEST_F(HidDeviceTest, UnplugHandlerThatDestroysTheDevice) {
-    source_->plug(Interface("/sim/locator", LocatorVid, LocatorPid));
+    source_->plug(fakeInterface("/sim/locator", kLocatorVid, kLocatorPid));
     auto controller = refreshedController();
     THidDevice* device = checkedOutLocator(*controller);
     ASSERT_NE(nullptr, device);

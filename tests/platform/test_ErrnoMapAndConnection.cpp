@@ -2,13 +2,13 @@
 // character device that hangs up like a hidraw node), and the I/O thread draining a device that
 // goes away with reports still waiting.
 
-#include "SocketDeviceSource.h"
 #include "platform/device/FdReportConnection.h"
 #include "platform/win32/AlertableWait.h"
 #include "platform/win32/DeviceHandle.h"
 #include "platform/win32/ErrnoMap.h"
 #include "platform/win32/ReportPump.h"
 #include "platform/win32/Win32.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -86,18 +86,6 @@ protected:
     int ends[2] = {-1, -1};
 };
 
-TEST_F(FdReportConnectionTest, ReadsOneReportPerMessageAndNeverBlocks) {
-    platform::FdReportConnection connection(ends[0], true);
-    std::uint8_t buffer[16];
-    EXPECT_EQ(connection.readInput(buffer, sizeof buffer), -EAGAIN);
-    deviceSends({0x02, 0x11});
-    deviceSends({0x02, 0x22, 0x33});
-    EXPECT_EQ(connection.readInput(buffer, sizeof buffer), 2);
-    EXPECT_EQ(connection.readInput(buffer, sizeof buffer), 3);
-    EXPECT_EQ(buffer[2], 0x33);
-    EXPECT_EQ(connection.readInput(buffer, sizeof buffer), -EAGAIN);
-}
-
 TEST_F(FdReportConnectionTest, PutsIdZeroBeforeReportsOfAnUnnumberedDevice) {
     platform::FdReportConnection connection(ends[0], false);
     deviceSends({0x41});
@@ -107,18 +95,6 @@ TEST_F(FdReportConnectionTest, PutsIdZeroBeforeReportsOfAnUnnumberedDevice) {
     EXPECT_EQ(buffer[1], 0x41);
     EXPECT_EQ(buffer[2], 0xEE);
     EXPECT_EQ(connection.readInput(buffer, 1), -EINVAL); // no room for anything after the ID
-}
-
-TEST_F(FdReportConnectionTest, QueuedReportsComeBeforeTheHangUp) {
-    platform::FdReportConnection connection(ends[0], true);
-    deviceSends({0x01, 0x01});
-    ::close(ends[1]);
-    ends[1] = -1;
-    std::uint8_t buffer[8];
-    EXPECT_EQ(connection.readInput(buffer, sizeof buffer), 2);
-    EXPECT_EQ(connection.readInput(buffer, sizeof buffer), -ENODEV);
-    const std::uint8_t report[] = {0x01, 0x52};
-    EXPECT_EQ(connection.writeOutput(report, sizeof report), -ENODEV); // and no SIGPIPE
 }
 
 // A buffer shorter than the report takes its start; the rest is gone, and the next read starts
@@ -225,8 +201,10 @@ struct QueuedRead {
 // reaches the queue in order, none is dropped, and only then is the device gone.
 TEST(ReportPump, DrainsEveryReportQueuedBeforeTheUnplugThenReportsTheDeviceGone) {
     const std::string path = "/dev/hidraw-flooding";
-    testing_support::SocketDeviceSource source;
-    source.add(path, true);
+    testing_support::FakeDeviceSource source;
+    auto info = testing_support::fakeInterface(path);
+    info.reportDescriptor = testing_support::numberedDescriptor();
+    source.plug(info);
     int openError = 0;
     std::shared_ptr<platform::HidConnection> connection = source.open(path, &openError);
     ASSERT_NE(connection, nullptr);

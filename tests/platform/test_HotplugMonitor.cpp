@@ -1,8 +1,8 @@
 // The hot-plug monitor: when refreshes fall due (on a clock the tests move by hand), which event
 // stream is chosen, and the monitor thread fed by a scripted stream.
 
-#include "SocketDeviceSource.h"
 #include "platform/sources/HotplugMonitor.h"
+#include "tests/support/Eventually.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The message window, the event-loop hook and TThread, with the plain queue pumped by the test
 // on the main thread, which is the UI thread.
 
-#include "SocketDeviceSource.h"
 #include "platform/uithread/EventLoop.h"
 #include "platform/uithread/Messages.h"
 #include "platform/uithread/Thread.h"
 #include "platform/win32/Win32.h"
+#include "tests/support/Eventually.h"
 
 #include <gtest/gtest.h>
 

@@ -98,42 +98,6 @@ TEST_F(SimLocatorTest, DelayedAnswerArrivesLaterWithoutHoldingTheWriter) {
     EXPECT_EQ(readReport(*connection)[1], 0x52);
 }
 
-TEST_F(SimLocatorTest, UnplugHandsOutQueuedReportsThenHangsUp) {
-    sim->injectInput(path, locatorCommand(0x01));
-    sim->injectInput(path, locatorCommand(0x02));
-    ASSERT_TRUE(sim->unplug(path));
-    EXPECT_EQ(readReport(*connection)[1], 0x01);
-    EXPECT_EQ(readReport(*connection)[1], 0x02);
-    EXPECT_TRUE(waitForEvents(connection->inputFd()) & POLLHUP);
-    std::uint8_t buffer[80];
-    EXPECT_EQ(connection->readInput(buffer, sizeof buffer), -ENODEV);
-    EXPECT_EQ(connection->writeOutput(locatorCommand(0x52).data(), SimLocatorReportLength),
-              -ENODEV);
-    EXPECT_FALSE(sim->unplug(path));
-}
-
-TEST_F(SimSourceTest, InstanceNumbersStayWhileAttachedAndChangeAfterReplug) {
-    const std::string first = sim->plug(makeSimLocator());
-    const auto before = sim->find(first);
-    ASSERT_TRUE(before);
-    EXPECT_EQ(sim->find(first)->instance, before->instance);
-    sim->unplug(first);
-    EXPECT_FALSE(sim->find(first));
-    const std::string again = sim->plug(makeSimLocator());
-    EXPECT_NE(again, first);
-    EXPECT_NE(sim->find(again)->instance, before->instance);
-}
-
-TEST_F(SimSourceTest, DeniedReadWriteAndVanishedDevicesRefuseToOpen) {
-    const std::string path = sim->plug(makeSimKeyboard());
-    sim->setReadWriteAllowed(path, false);
-    int error = 0;
-    EXPECT_EQ(sim->open(path, &error), nullptr);
-    EXPECT_EQ(error, EACCES);
-    EXPECT_EQ(sim->open("no such path", &error), nullptr);
-    EXPECT_EQ(error, ENOENT);
-}
-
 TEST_F(SimSourceTest, FeatureReportsAreStoredByReportIdAndUnknownOnesStall) {
     const std::string path = sim->plug(makeSimGamePad());
     int error = 0;

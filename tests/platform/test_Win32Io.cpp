@@ -1,10 +1,11 @@
 // Device handles and overlapped reads through the real handle layer, with FdReportConnection
 // on socket pairs standing in for hidraw nodes.
 
-#include "SocketDeviceSource.h"
 #include "platform/win32/AlertableWait.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32.h"
+#include "tests/support/Eventually.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,8 @@
 #include <thread>
 
 using testing_support::eventually;
-using testing_support::SocketDeviceSource;
+using testing_support::FakeDeviceSource;
+using testing_support::fakeInterface;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -47,11 +49,13 @@ BOOL startRead(HANDLE handle, ReadRecord& record) {
 class Win32Io : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto owned = std::make_unique<SocketDeviceSource>();
+        auto owned = std::make_unique<FakeDeviceSource>();
         source = owned.get();
-        source->add(numbered, true);
-        source->add(unnumbered, false);
-        source->add(readOnlyNode, true, false);
+        source->plug(numberedInterface(numbered));
+        source->plug(fakeInterface(unnumbered));
+        auto denied = numberedInterface(readOnlyNode);
+        denied.readWriteAllowed = false;
+        source->plug(denied);
         platform::installDeviceSource(std::move(owned));
     }
     void TearDown() override {
@@ -84,7 +88,13 @@ protected:
     const std::u16string numberedW = u"/dev/hidraw-numbered";
     const std::u16string unnumberedW = u"/dev/hidraw-plain";
     const std::u16string readOnlyNodeW = u"/dev/hidraw-denied";
-    SocketDeviceSource* source = nullptr;
+    FakeDeviceSource* source = nullptr;
+
+    static platform::HidInterfaceInfo numberedInterface(const std::string& path) {
+        auto info = fakeInterface(path);
+        info.reportDescriptor = testing_support::numberedDescriptor();
+        return info;
+    }
     std::vector<HANDLE> opened;
 };
 
