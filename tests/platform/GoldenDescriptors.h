@@ -1,27 +1,11 @@
 #pragma once
 // Report descriptors of real device kinds, one item per line, used by the parser tests and as
-// the fuzzer's seed corpus (tests/fuzz/corpus/descriptor/ holds the same bytes).
+// the fuzzer's seed corpus (tests/fuzz/corpus/descriptor/ holds the same bytes). The locator's
+// is the simulated locator's own, testing_support::locatorDescriptor().
 
 #include <cstdint>
 
 namespace golden {
-
-// The locator: vendor-defined, 64-byte input and output reports, no report IDs.
-inline constexpr std::uint8_t kLocator[] = {
-    0x06, 0x00, 0xFF, // Usage Page (Vendor 0xFF00)
-    0x09, 0x01,       // Usage (1)
-    0xA1, 0x01,       // Collection (Application)
-    0x15, 0x00,       //   Logical Minimum (0)
-    0x26, 0xFF, 0x00, //   Logical Maximum (255)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x40,       //   Report Count (64)
-    0x09, 0x01,       //   Usage (1)
-    0x81, 0x02,       //   Input (Data, Variable, Absolute)
-    0x95, 0x40,       //   Report Count (64)
-    0x09, 0x01,       //   Usage (1)
-    0x91, 0x02,       //   Output (Data, Variable, Absolute)
-    0xC0,             // End Collection
-};
 
 // A boot keyboard: modifier bits, a reserved byte, five LEDs with padding, a six-key array.
 inline constexpr std::uint8_t kBootKeyboard[] = {

@@ -2,6 +2,7 @@
 
 #include "GoldenDescriptors.h"
 #include "HidParseTestSupport.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -169,10 +170,10 @@ TEST(HidPiCaps, SpecificQueriesFilterByPageCollectionAndUsage) {
     ASSERT_EQ(length, 1);
     EXPECT_EQ(buttons[0].UsagePage, 0x0C);
 
-    const Preparsed locator = parse(golden::kLocator);
+    const Preparsed locator = parse(testing_support::locatorDescriptor());
     std::array<HIDP_VALUE_CAPS, 2> values{};
     length = values.size();
-    EXPECT_EQ(platform::HidP_GetSpecificValueCaps(HidP_Output, 0xFF00, HIDP_LINK_COLLECTION_ROOT, 1,
+    EXPECT_EQ(platform::HidP_GetSpecificValueCaps(HidP_Output, 0xFF00, HIDP_LINK_COLLECTION_ROOT, 3,
                                                   values.data(), &length, locator.get()),
               HIDP_STATUS_SUCCESS);
     EXPECT_EQ(length, 1);

@@ -3,6 +3,7 @@
 
 #include "GoldenDescriptors.h"
 #include "HidParseTestSupport.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -584,11 +585,11 @@ TEST(HidPiValueArrays, FeatureAndLocatorBuffersRoundTrip) {
                                                 axes.report.data(), axes.length()),
               HIDP_STATUS_NOT_VALUE_ARRAY);
 
-    ReportFixture locator(golden::kLocator, HidP_Output);
+    ReportFixture locator(testing_support::locatorDescriptor(), HidP_Output);
     ASSERT_EQ(locator.length(), 65u);
     std::array<char, 64> payload{0x52};
     payload[63] = 0x1F;
-    EXPECT_EQ(platform::HidP_SetUsageValueArray(HidP_Output, kVendorPage, kAnyCollection, 1,
+    EXPECT_EQ(platform::HidP_SetUsageValueArray(HidP_Output, kVendorPage, kAnyCollection, 3,
                                                 payload.data(), payload.size(), locator.data.get(),
                                                 locator.report.data(), locator.length()),
               HIDP_STATUS_SUCCESS);

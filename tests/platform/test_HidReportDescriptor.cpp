@@ -3,6 +3,7 @@
 #include "GoldenDescriptors.h"
 #include "HidParseTestSupport.h"
 #include "platform/hidclass/HidReportDescriptor.h"
+#include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ std::uint32_t bitOffsetOf(const Preparsed& data, HIDP_REPORT_TYPE type, USAGE pa
 }
 
 TEST(HidReportDescriptorGolden, Locator) {
-    const Preparsed data = parse(golden::kLocator);
+    const Preparsed data = parse(testing_support::locatorDescriptor());
     ASSERT_TRUE(data);
     const HIDP_CAPS caps = capsOf(data);
     EXPECT_EQ(caps.UsagePage, 0xFF00);
@@ -44,13 +45,14 @@ TEST(HidReportDescriptorGolden, Locator) {
     EXPECT_EQ(caps.NumberFeatureValueCaps, 0);
 
     for (const HIDP_REPORT_TYPE type : {HidP_Input, HidP_Output}) {
+        const USAGE usage = type == HidP_Input ? 2 : 3;
         const std::vector<HIDP_VALUE_CAPS> values = valueCapsOf(data, type);
         ASSERT_EQ(values.size(), 1u);
         const HIDP_VALUE_CAPS& value = values[0];
         EXPECT_EQ(value.UsagePage, 0xFF00);
         EXPECT_EQ(value.ReportID, 0);
         EXPECT_FALSE(value.IsRange);
-        EXPECT_EQ(value.NotRange.Usage, 1);
+        EXPECT_EQ(value.NotRange.Usage, usage);
         EXPECT_EQ(value.NotRange.DataIndex, 0);
         EXPECT_EQ(value.BitSize, 8);
         EXPECT_EQ(value.ReportCount, 64);
@@ -60,7 +62,7 @@ TEST(HidReportDescriptorGolden, Locator) {
         EXPECT_EQ(value.BitField, 0x02);
         EXPECT_EQ(value.LinkCollection, 0);
         EXPECT_EQ(value.LinkUsagePage, 0xFF00);
-        EXPECT_EQ(bitOffsetOf(data, type, 0xFF00, 1), 8u);
+        EXPECT_EQ(bitOffsetOf(data, type, 0xFF00, usage), 8u);
     }
     const std::vector<HIDP_LINK_COLLECTION_NODE> nodes = nodesOf(data);
     ASSERT_EQ(nodes.size(), 1u);
