@@ -87,7 +87,7 @@ template <class Harness> class DeviceSourceContract : public ::testing::Test {
 protected:
     std::unique_ptr<platform::HidConnection> open(const std::string& path) {
         int error = 0;
-        auto connection = harness.source().open(path, &error);
+        auto connection = harness_.source().open(path, &error);
         EXPECT_NE(connection, nullptr) << "errno " << error;
         return connection;
     }
@@ -100,16 +100,16 @@ protected:
         return report;
     }
 
-    Harness harness;
+    Harness harness_;
 };
 
 using Sources = ::testing::Types<SimHarness, LinuxHarness>;
 TYPED_TEST_SUITE(DeviceSourceContract, Sources);
 
 TYPED_TEST(DeviceSourceContract, ListsWhatIsAttachedAndANewInstanceAfterAReplug) {
-    auto& source = this->harness.source();
+    auto& source = this->harness_.source();
     EXPECT_TRUE(source.enumerate().empty());
-    const std::string path = this->harness.plug(platform::makeSimLocator());
+    const std::string path = this->harness_.plug(platform::makeSimLocator());
     const auto listed = source.enumerate();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].path, path);
@@ -119,21 +119,21 @@ TYPED_TEST(DeviceSourceContract, ListsWhatIsAttachedAndANewInstanceAfterAReplug)
     ASSERT_TRUE(source.find(path));
     EXPECT_EQ(source.find(path)->instance, listed[0].instance);
 
-    this->harness.unplug(path);
+    this->harness_.unplug(path);
     EXPECT_TRUE(source.enumerate().empty());
     EXPECT_FALSE(source.find(path));
     int error = 0;
     EXPECT_EQ(source.open(path, &error), nullptr);
     EXPECT_TRUE(error == ENOENT || error == ENODEV) << error;
 
-    const std::string again = this->harness.plug(platform::makeSimLocator());
+    const std::string again = this->harness_.plug(platform::makeSimLocator());
     ASSERT_TRUE(source.find(again));
     EXPECT_NE(source.find(again)->instance, listed[0].instance);
 }
 
 TYPED_TEST(DeviceSourceContract, ReadsEachInputReportWholeWithItsIdByteFirst) {
-    const std::string locator = this->harness.plug(platform::makeSimLocator());
-    const std::string gamePad = this->harness.plug(platform::makeSimGamePad());
+    const std::string locator = this->harness_.plug(platform::makeSimLocator());
+    const std::string gamePad = this->harness_.plug(platform::makeSimGamePad());
     auto unnumbered = this->open(locator);
     auto numbered = this->open(gamePad);
     ASSERT_TRUE(unnumbered && numbered);
@@ -141,23 +141,23 @@ TYPED_TEST(DeviceSourceContract, ReadsEachInputReportWholeWithItsIdByteFirst) {
     EXPECT_EQ(unnumbered->readInput(buffer, sizeof buffer), -EAGAIN);
 
     const Report report = locatorReport(0x41);
-    this->harness.deviceSends(locator, report);
+    this->harness_.deviceSends(locator, report);
     EXPECT_EQ(this->read(*unnumbered), report);
     EXPECT_EQ(unnumbered->readInput(buffer, sizeof buffer), -EAGAIN);
 
     const Report buttonsAndAxes = {0x01, 0x11, 0x22, 0x33};
-    this->harness.deviceSends(gamePad, buttonsAndAxes);
+    this->harness_.deviceSends(gamePad, buttonsAndAxes);
     EXPECT_EQ(this->read(*numbered), buttonsAndAxes);
 }
 
 TYPED_TEST(DeviceSourceContract, WritesReachTheDeviceIdByteFirst) {
-    const std::string path = this->harness.plug(platform::makeSimLocator());
+    const std::string path = this->harness_.plug(platform::makeSimLocator());
     auto connection = this->open(path);
     ASSERT_TRUE(connection);
     const Report report = locatorReport(0x33); // no command the locator answers
     EXPECT_EQ(connection->writeOutput(report.data(), report.size()),
               static_cast<int>(report.size()));
-    EXPECT_EQ(this->harness.deviceReceived(path), report);
+    EXPECT_EQ(this->harness_.deviceReceived(path), report);
 
     Report numbered = report;
     numbered[0] = 0x02; // the locator numbers no reports
@@ -165,12 +165,12 @@ TYPED_TEST(DeviceSourceContract, WritesReachTheDeviceIdByteFirst) {
 }
 
 TYPED_TEST(DeviceSourceContract, UnplugHandsOutQueuedReportsThenHangsUp) {
-    const std::string path = this->harness.plug(platform::makeSimLocator());
+    const std::string path = this->harness_.plug(platform::makeSimLocator());
     auto connection = this->open(path);
     ASSERT_TRUE(connection);
-    this->harness.deviceSends(path, locatorReport(0x01));
-    this->harness.deviceSends(path, locatorReport(0x02));
-    this->harness.unplug(path);
+    this->harness_.deviceSends(path, locatorReport(0x01));
+    this->harness_.deviceSends(path, locatorReport(0x02));
+    this->harness_.unplug(path);
 
     EXPECT_EQ(this->read(*connection), locatorReport(0x01));
     EXPECT_EQ(this->read(*connection), locatorReport(0x02));
@@ -182,9 +182,9 @@ TYPED_TEST(DeviceSourceContract, UnplugHandsOutQueuedReportsThenHangsUp) {
 }
 
 TYPED_TEST(DeviceSourceContract, RefusedAccessListsTheInterfaceButOpensNothing) {
-    auto& source = this->harness.source();
-    const std::string path = this->harness.plug(platform::makeSimLocator());
-    this->harness.denyAccess(path);
+    auto& source = this->harness_.source();
+    const std::string path = this->harness_.plug(platform::makeSimLocator());
+    this->harness_.denyAccess(path);
     ASSERT_EQ(source.enumerate().size(), 1u);
     EXPECT_FALSE(source.enumerate()[0].readWriteAllowed);
     int error = 0;
