@@ -2,14 +2,13 @@
 // unplugging, refusing access), checked on the simulated source and on the Linux source's
 // connections, which the fake source hands out over socket pairs as hidraw would.
 
-#include "platform/sources/SimDeviceSource.h"
+#include "DeviceTestSupport.h"
 #include "tests/support/FakeDeviceSource.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <mutex>
-#include <poll.h>
 #include <string>
 
 namespace {
@@ -71,12 +70,6 @@ private:
     int nodes_ = 0;
 };
 
-// Waits, up to five seconds, until fd has something to report; returns the poll events.
-short eventsOn(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    return ::poll(&entry, 1, 5000) > 0 ? entry.revents : 0;
-}
-
 Report locatorReport(std::uint8_t first) {
     Report report(platform::SimLocatorReportLength, 0x00);
     report[1] = first;
@@ -93,7 +86,7 @@ protected:
     }
     // The next input report, ID byte first; empty when none came or the read failed.
     Report read(platform::HidConnection& connection) {
-        EXPECT_TRUE(eventsOn(connection.inputFd()) & POLLIN);
+        EXPECT_TRUE(platform::waitForEvents(connection.inputFd()) & POLLIN);
         Report report(80);
         const int length = connection.readInput(report.data(), report.size());
         report.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
@@ -174,7 +167,7 @@ TYPED_TEST(DeviceSourceContract, UnplugHandsOutQueuedReportsThenHangsUp) {
 
     EXPECT_EQ(this->read(*connection), locatorReport(0x01));
     EXPECT_EQ(this->read(*connection), locatorReport(0x02));
-    EXPECT_TRUE(eventsOn(connection->inputFd()) & POLLHUP);
+    EXPECT_TRUE(platform::waitForEvents(connection->inputFd()) & POLLHUP);
     std::uint8_t buffer[80];
     EXPECT_EQ(connection->readInput(buffer, sizeof buffer), -ENODEV);
     const Report report = locatorReport(0x52);
