@@ -11,12 +11,13 @@
 #include <mutex>
 #include <string>
 
-namespace {
+// Named, not anonymous: the test names carry these type names.
+namespace contract {
 
 using platform::Report;
 
 // The simulated devices the tool runs on without hardware.
-class SimHarness {
+class SimulatedSource {
 public:
     platform::DeviceSource& source() { return sim_; }
     std::string plug(platform::SimDeviceModel model) {
@@ -45,7 +46,7 @@ private:
 };
 
 // hidraw nodes, whose reports come without the ID byte from a device without numbered ones.
-class LinuxHarness {
+class LinuxSource {
 public:
     platform::DeviceSource& source() { return fake_; }
     std::string plug(const platform::SimDeviceModel& model) {
@@ -69,6 +70,14 @@ private:
     testing_support::FakeDeviceSource fake_;
     int nodes_ = 0;
 };
+
+} // namespace contract
+
+namespace {
+
+using contract::LinuxSource;
+using contract::SimulatedSource;
+using platform::Report;
 
 Report locatorReport(std::uint8_t first) {
     Report report(platform::SimLocatorReportLength, 0x00);
@@ -96,7 +105,7 @@ protected:
     Harness harness_;
 };
 
-using Sources = ::testing::Types<SimHarness, LinuxHarness>;
+using Sources = ::testing::Types<SimulatedSource, LinuxSource>;
 TYPED_TEST_SUITE(DeviceSourceContract, Sources);
 
 TYPED_TEST(DeviceSourceContract, ListsWhatIsAttachedAndANewInstanceAfterAReplug) {
