@@ -1,5 +1,6 @@
 #include "locator/LocatorAnswer.h"
 
+#include "locator/LocatorFields.h"
 #include "locator/LocatorReport.h"
 #include "platform/base/Convert.h"
 
@@ -92,13 +93,7 @@ TLocatorSelection SelectionFromReportText(const std::string& Str) {
     return s;
 }
 
-std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
-                                                const TLocatorSelection& controls) {
-    std::vector<std::string> failed;
-    const auto check = [&failed](bool same, const char* line) {
-        if (!same)
-            failed.emplace_back(line);
-    };
+std::vector<int> DifferingFields(const std::string& Str, const TLocatorSelection& controls) {
     const auto listIs = [&Str](int selected, int dataIndex) {
         return selected == fieldValue(Str, dataIndex) - 1;
     };
@@ -108,28 +103,50 @@ std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
     const auto extIs = [&Str](const std::string& text, int dataIndex) {
         return valueOf(hexValue, text) == fieldValue(Str, dataIndex);
     };
-    check(listIs(controls.OEM1, fldOEM1), "OEM1 Compare Failed!");
-    check(listIs(controls.OEM2, fldOEM2), "OEM2 Compare Failed!");
-    check(valueOf(decimalValue, controls.LocationID) == locationIdValue(Str),
-          "Location ID Compare Failed!");
-    check(listIs(controls.CustMsgCounts, fldCustMsgCounts),
-          "Custom Message Counts Compare Failed!");
-    check(listIs(controls.CustMsgPeriod, fldCustMsgPeriod), "Custom Message Burst Compare Failed!");
-    check(switchIs(controls.LocationStatus, fldLocationStatus), "Location Status Compare Failed!");
-    check(listIs(controls.LocationStatusPolling, fldLocationStatusPolling),
-          "Location Status Polling Compare Failed!");
-    check(listIs(controls.LocationStatusMsgCounts, fldLocationStatusMsgCounts),
-          "Location Status Message Counts Compare Failed!");
-    check(switchIs(controls.EnableCustMsgAntenna, fldEnableCustMsgAntenna),
-          "Custom Message Antenna Compare Failed!");
-    check(listIs(controls.CustMsgPower, fldCustMsgPower), "Custom Message Power Compare Failed!");
-    check(switchIs(controls.TransmitLowBatFFM, fldTransmitLowBatFFM),
-          "Transmit Low Bat FFM Compare Failed!");
-    check(controls.Frequency == fieldValue(Str, fldFrequency), "Frequency Compare Failed!");
-    check(listIs(controls.LowBatFreeMsg, fldLowBatFreeMsg), "Low Bat FFM Compare Failed!");
-    check(extIs(controls.Ext1, fldExt1), "Ext1 Compare Failed!");
-    check(extIs(controls.Ext2, fldExt2), "Ext2 Compare Failed!");
+    // In field order, as LocatorFields() lists them.
+    const bool same[kLocatorFieldCount] = {
+        listIs(controls.OEM1, fldOEM1),
+        listIs(controls.OEM2, fldOEM2),
+        valueOf(decimalValue, controls.LocationID) == locationIdValue(Str),
+        listIs(controls.CustMsgCounts, fldCustMsgCounts),
+        listIs(controls.CustMsgPeriod, fldCustMsgPeriod),
+        switchIs(controls.LocationStatus, fldLocationStatus),
+        listIs(controls.LocationStatusPolling, fldLocationStatusPolling),
+        listIs(controls.LocationStatusMsgCounts, fldLocationStatusMsgCounts),
+        switchIs(controls.EnableCustMsgAntenna, fldEnableCustMsgAntenna),
+        listIs(controls.CustMsgPower, fldCustMsgPower),
+        switchIs(controls.TransmitLowBatFFM, fldTransmitLowBatFFM),
+        controls.Frequency == fieldValue(Str, fldFrequency),
+        listIs(controls.LowBatFreeMsg, fldLowBatFreeMsg),
+        extIs(controls.Ext1, fldExt1),
+        extIs(controls.Ext2, fldExt2),
+    };
+    std::vector<int> differing;
+    for (int field = 0; field < kLocatorFieldCount; ++field)
+        if (!same[field])
+            differing.push_back(field);
+    return differing;
+}
+
+std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
+                                                const TLocatorSelection& controls) {
+    std::vector<std::string> failed;
+    for (const int field : DifferingFields(Str, controls))
+        failed.emplace_back(LocatorFields()[field].CompareLine);
     return failed;
+}
+
+TLocatorSelection SelectionFromConfig(const TLocatorConfig& config) {
+    TReport report;
+    InitHidData(report.Data);
+    EncodeLocatorConfig(config, report);
+    return SelectionFromReportText(ReportText(report.Data));
+}
+
+std::optional<std::string> LocatorAnswerText(const std::uint8_t* data, std::size_t size) {
+    if (size < kReportDataBytes)
+        return std::nullopt;
+    return ReportText(data);
 }
 
 bool MatchesFactoryDefaults(const std::string& Str) {

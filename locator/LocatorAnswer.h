@@ -4,8 +4,11 @@
 // verifications of an answer (against the controls after "Set", against the factory defaults
 // after a reset). No window here: controls come and go as TLocatorSelection.
 
+#include "locator/LocatorReport.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,12 +49,24 @@ struct TLocatorSelection {
 // window leaves a list unselected for an index it does not have.
 TLocatorSelection SelectionFromReportText(const std::string& Str);
 
+// The report text of an answer, or none for a report shorter than the protocol's 64 data bytes:
+// it cannot carry a whole configuration, so the handlers show it and otherwise ignore it.
+std::optional<std::string> LocatorAnswerText(const std::uint8_t* data, std::size_t size);
+
+// The fields (indices into LocatorFields()) in which the answer differs from the controls, in
+// field order. The one verification of an answer: the window lists these as terminal lines,
+// tarvexctl with the values written and read. Ext1 and Ext2 compare by value, so "F" matches
+// "0F" and "0a" matches "0A"; a text that is not hexadecimal never matches, nor does a
+// Location ID text that is not an integer.
+std::vector<int> DifferingFields(const std::string& Str, const TLocatorSelection& controls);
+
 // One terminal line for each field in which the answer differs from the controls, in field
-// order; none when everything matches. Ext1 and Ext2 compare by value, so "F" matches "0F"
-// and "0a" matches "0A"; a text that is not hexadecimal never matches, nor does a Location ID
-// text that is not an integer.
+// order; none when everything matches.
 std::vector<std::string> CompareLocatorUIValues(const std::string& Str,
                                                 const TLocatorSelection& controls);
+
+// The controls' state that shows a configuration: what the window holds after writing it.
+TLocatorSelection SelectionFromConfig(const TLocatorConfig& config);
 
 // Whether every field of the answer holds its factory default; the three switches must be
 // exactly 0.

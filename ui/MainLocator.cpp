@@ -3,6 +3,7 @@
 
 #include "ui/MainU.h"
 
+#include "locator/LocatorCommands.h"
 #include "platform/uithread/EventLoop.h"
 
 #include <QComboBox>
@@ -33,38 +34,31 @@ void TFormMain::FinishCommandsInFlight() {
 }
 
 void TFormMain::AskForLocatorConfiguration() {
-    TDeviceCommand command;
-    command.Prepare = [](TReport& HidData) { HidData.Data[0] = cmdReadConfig; };
-    command.Handler = THidDataEvent(this, &TFormMain::LocatorDeviceRead);
-    StartDeviceCommand(CurrentDevice(), std::move(command));
+    StartDeviceCommand(CurrentDevice(), ReadConfigurationCommand(
+                                            THidDataEvent(this, &TFormMain::LocatorDeviceRead)));
 }
 
 void TFormMain::btnSetClick() {
-    TDeviceCommand command;
-    command.Prepare = [](TReport& HidData) { HidData.Data[0] = cmdWriteConfig; };
-    command.Complete = [this](TReport& HidData) { SetHidDataFromUI(HidData); };
-    command.Handler = THidDataEvent(this, &TFormMain::LocatorDeviceReadSet);
-    StartDeviceCommand(CurrentDevice(), std::move(command));
+    StartDeviceCommand(CurrentDevice(), WriteConfigurationCommand(
+                                            [this](TReport& HidData) { SetHidDataFromUI(HidData); },
+                                            THidDataEvent(this, &TFormMain::LocatorDeviceReadSet)));
 }
 
 void TFormMain::btnResetClick() {
     if (FDialogs.AskYesNo("Are you sure you want to Reset the Device to the Factory Defaults?") !=
         TDialogs::Answer::Yes)
         return;
-    TDeviceCommand command;
-    command.Prepare = [](TReport& HidData) { HidData.Data[0] = cmdWriteConfig; };
-    command.Complete = [this](TReport& HidData) { SetHidDataFromDefault(HidData); };
-    command.Handler = THidDataEvent(this, &TFormMain::LocatorDeviceReadReset);
-    StartDeviceCommand(CurrentDevice(), std::move(command));
+    StartDeviceCommand(CurrentDevice(), FactoryResetCommand(THidDataEvent(
+                                            this, &TFormMain::LocatorDeviceReadReset)));
 }
 
 // A report shorter than the protocol's 64 data bytes is shown with its missing bytes as "--"
-// and otherwise ignored: it cannot carry a whole answer.
+// and otherwise ignored.
 void TFormMain::HandleLocatorAnswer(const BYTE* Data, USHORT Size,
                                     void (TFormMain::*FollowUp)(const std::string& Str)) {
     AppendTerminalLines(ReportBlockLines(Data, Size));
-    if (Size >= kReportDataBytes)
-        (this->*FollowUp)(ReportText(Data));
+    if (const auto Str = LocatorAnswerText(Data, Size))
+        (this->*FollowUp)(*Str);
     AppendTerminalLines({""});
 }
 
