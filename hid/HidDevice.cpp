@@ -331,15 +331,18 @@ std::u16string THidDevice::ProductName() {
 }
 
 // Some devices without a serial number answer the request with string 0, their language list:
-// a serial number that starts with exactly that list is not one.
+// a serial number that starts with exactly that list is not one. Where the platform cannot reach
+// string 0 at all (hidraw), the serial number is the kernel's own and is taken as it is.
 std::u16string THidDevice::SerialNumber() {
     if (FSerialNumber.empty() && OpenFile()) {
         StringBuffer serial{};
         if (HidD_GetSerialNumberString(FHidFileHandle, serial.data(), StringBufferBytes)) {
             StringBuffer languages;
-            FetchLanguageList(FHidFileHandle, languages);
+            const bool listReached = FetchLanguageList(FHidFileHandle, languages) ||
+                                     GetLastError() != ERROR_NOT_SUPPORTED;
             const std::size_t count = LanguageCount(languages);
-            if (!std::equal(serial.begin(), serial.begin() + count, languages.begin()))
+            if (!listReached ||
+                !std::equal(serial.begin(), serial.begin() + count, languages.begin()))
                 FSerialNumber = TextUpToNul(serial);
         }
         CloseFile();

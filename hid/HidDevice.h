@@ -66,6 +66,7 @@ public:
     std::u16string ProductName();
     // Empty when the device has none, and when it merely repeats its language list (string 0)
     // or that list cannot be read: a device without a serial number may answer with string 0.
+    // Where the platform has no way to string 0 (hidraw), the kernel's serial number.
     std::u16string SerialNumber();
     // String Idx of the device; never cached, and the synchronous handle stays open. Index 0,
     // the language list, is not text: it reads empty without asking the device.

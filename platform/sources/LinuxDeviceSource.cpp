@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <libudev.h>
+#include <linux/hidraw.h>
 #include <memory>
 #include <set>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace platform {
@@ -72,11 +74,32 @@ void describeFromHidParent(udev_device* hid, HidInterfaceInfo& info) {
     info.product = name;
     info.friendlyName = name;
     info.deviceDescription = name;
-    info.serialNumber = utf16FromUtf8(text(udev_device_get_property_value(hid, "HID_UNIQ")));
     info.locationInformation = utf16FromUtf8(text(udev_device_get_property_value(hid, "HID_PHYS")));
     info.service = utf16FromUtf8(text(udev_device_get_driver(hid)));
     info.reportDescriptor =
         readDescriptorFile(text(udev_device_get_syspath(hid)) + "/report_descriptor");
+}
+
+// A HID device without a USB parent (uhid, Bluetooth, I2C) shows its release number only to the
+// input devices it makes: hid-input copies it into each one's id/version. A vendor-defined
+// device such as the locator makes none, and its release number stays 0.
+void describeFromInputChild(udev* context, udev_device* hid, HidInterfaceInfo& info) {
+    UdevPtr<udev_enumerate> enumeration(udev_enumerate_new(context));
+    if (!enumeration || udev_enumerate_add_match_parent(enumeration.get(), hid) < 0 ||
+        udev_enumerate_add_match_subsystem(enumeration.get(), "input") < 0 ||
+        udev_enumerate_scan_devices(enumeration.get()) < 0) {
+        return;
+    }
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumeration.get())) {
+        UdevPtr<udev_device> input(
+            udev_device_new_from_syspath(context, udev_list_entry_get_name(entry)));
+        if (input && udev_device_get_sysattr_value(input.get(), "id/version") != nullptr) {
+            info.versionNumber =
+                static_cast<std::uint16_t>(hexAttribute(input.get(), "id/version"));
+            return;
+        }
+    }
 }
 
 // The USB device's own descriptor strings are more precise than HID_NAME where they exist.
@@ -92,9 +115,22 @@ void describeFromUsbParent(udev_device* usb, HidInterfaceInfo& info) {
         info.product = utf16FromUtf8(product);
         info.deviceDescription = info.product;
     }
-    if (const auto serial = stringAttribute(usb, "serial"); !serial.empty()) {
-        info.serialNumber = utf16FromUtf8(serial);
+}
+
+std::string hidUniq(udev_device* hid) {
+    return text(udev_device_get_property_value(hid, "HID_UNIQ"));
+}
+
+// hidraw cannot reach a device's string table, so the serial number is the kernel's: asked of
+// the node, or, where the node cannot be opened, the HID device's HID_UNIQ.
+std::string kernelSerialNumber(const std::string& devnode, const std::string& hidUniqValue) {
+    const int fd = ::open(devnode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return hidUniqValue;
     }
+    const std::string serial = LinuxDeviceSource::serialNumberOf(fd, hidUniqValue);
+    ::close(fd);
+    return serial;
 }
 
 void fillHardwareIds(HidInterfaceInfo& info) {
@@ -211,8 +247,13 @@ std::vector<HidInterfaceInfo> LinuxDeviceSource::enumerate() {
         HidInterfaceInfo info;
         info.path = devnode;
         describeFromHidParent(hid, info);
-        describeFromUsbParent(
-            udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_device"), info);
+        udev_device* usb =
+            udev_device_get_parent_with_subsystem_devtype(node.get(), "usb", "usb_device");
+        describeFromUsbParent(usb, info);
+        if (usb == nullptr) {
+            describeFromInputChild(context.get(), hid, info);
+        }
+        info.serialNumber = utf16FromUtf8(kernelSerialNumber(devnode, hidUniq(hid)));
         fillHardwareIds(info);
         info.readWriteAllowed = ::access(devnode, R_OK | W_OK) == 0;
         info.instance = instanceFor(syspath);
@@ -241,6 +282,12 @@ std::unique_ptr<HidConnection> LinuxDeviceSource::open(const std::string& path, 
         return nullptr;
     }
     return std::make_unique<FdReportConnection>(fd, DeclaresReportIds(info->reportDescriptor));
+}
+
+std::string LinuxDeviceSource::serialNumberOf(int fd, const std::string& fallback) {
+    char uniq[256] = {};
+    const int length = ::ioctl(fd, HIDIOCGRAWUNIQ(sizeof uniq - 1), uniq);
+    return length >= 0 ? std::string(uniq) : fallback;
 }
 
 std::uint32_t LinuxDeviceSource::instanceFor(const std::string& syspath) {

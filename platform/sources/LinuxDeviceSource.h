@@ -30,6 +30,9 @@ public:
     // Where hot-plug news comes from now; it falls back to polling if its stream breaks.
     HotplugMode hotplugMode() const { return hotplug_->mode(); }
 
+    // The serial number the kernel keeps for the open hidraw node fd (HIDIOCGRAWUNIQ, Linux 5.6
+    // on), or fallback where the node does not answer that request.
+    static std::string serialNumberOf(int fd, const std::string& fallback);
     // libudev's monitors: the udev daemon's when its control socket exists, else the kernel's.
     static HotplugOpeners systemHotplugOpeners();
 

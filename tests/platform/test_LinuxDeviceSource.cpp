@@ -95,6 +95,14 @@ TEST(LinuxDeviceSource, ReportIdsAreFoundAsItemsNotAsDataBytes) {
     EXPECT_FALSE(DeclaresReportIds(unbalanced));
 }
 
+TEST(LinuxDeviceSource, SerialNumberFallsBackWhereTheNodeDoesNotAnswer) {
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    EXPECT_EQ(LinuxDeviceSource::serialNumberOf(ends[0], "HID_UNIQ value"), "HID_UNIQ value");
+    ::close(ends[0]);
+    ::close(ends[1]);
+}
+
 TEST(DeviceSourceFromEnvironment, ChoosesByTheVariableAndRefusesUnknownValues) {
     ::setenv("TARVEX_HID_PLATFORM", "sim", 1);
     auto sim = deviceSourceFromEnvironment();
