@@ -4,6 +4,7 @@
 #include "ui/MainU.h"
 
 #include "platform/uithread/QtEventLoop.h"
+#include "platform/win32/Utf16.h"
 
 #include <QAction>
 #include <QCursor>
@@ -97,6 +98,7 @@ void TFormMain::ReleaseDevice() {
     ReportDroppedInputReports();
     delete HIDDevice;
     HIDDevice = nullptr;
+    FDeviceLock.reset();
     FDroppedReported = 0;
 }
 
@@ -222,6 +224,21 @@ bool TFormMain::RefuseWithoutReadWriteAccess() {
     return true;
 }
 
+// A device another process uses (a second window, tarvexctl) is given back unconnected, so
+// that two processes never interleave their commands; the next attempt asks again.
+bool TFormMain::RefuseWhenBusy() {
+    const THidPnPInfo* info = HIDDevice->PnPInfo();
+    platform::DeviceLock::Outcome outcome;
+    FDeviceLock = platform::DeviceLock::tryAcquire(
+        info ? platform::utf8FromUtf16(reinterpret_cast<LPCWSTR>(info->DevicePath().c_str()))
+             : std::string(),
+        outcome);
+    FDeviceBusy = outcome == platform::DeviceLock::Outcome::Busy;
+    if (FDeviceBusy)
+        HidControl->CheckIn(HIDDevice);
+    return FDeviceBusy;
+}
+
 void TFormMain::ConnectTimerTimer() {
     if (ConnectionTimerCount >= kConnectAttempts) {
         sbMainPanels[0]->setText("Unable to connect to " + DeviceName + " device.");
@@ -229,7 +246,11 @@ void TFormMain::ConnectTimerTimer() {
         ConnectTimer->stop();
         if (!FDeniedDevicePath.isEmpty())
             FDialogs.ShowMessage(PermissionDeniedText(FDeniedDevicePath.toStdString()));
+        else if (FDeviceBusy)
+            FDialogs.ShowMessage(DeviceName.toStdString() +
+                                 ": device busy. Another Tarvex window or tarvexctl is using it.");
         FDeniedDevicePath.clear();
+        FDeviceBusy = false;
         return;
     }
     ++ConnectionTimerCount;
@@ -242,7 +263,7 @@ void TFormMain::ConnectTimerTimer() {
             FDeniedDevicePath.clear();
             return;
         }
-        if (RefuseWithoutReadWriteAccess())
+        if (RefuseWithoutReadWriteAccess() || RefuseWhenBusy())
             return;
         EnableDisableLocatorControls(false);
         btnSend->setEnabled(true);

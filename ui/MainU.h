@@ -7,6 +7,7 @@
 #include "locator/DeviceCommand.h"
 #include "locator/LocatorAnswer.h"
 #include "platform/base/Dialogs.h"
+#include "platform/device/DeviceLock.h"
 
 #include <QChar>
 #include <QList>
@@ -188,6 +189,7 @@ private:
     TCommandDevice CurrentDevice() const;
     void ReleaseDevice();
     bool RefuseWithoutReadWriteAccess();
+    bool RefuseWhenBusy();
     void ReportDroppedInputReports();
     // Lets the workers of commands still in flight end, their procedures finding no window.
     void FinishCommandsInFlight();
@@ -211,6 +213,10 @@ private:
     QString FDeniedDevicePath;
     std::u16string FChosenDevicePath;   // the interface path of the device last chosen
     std::uint64_t FDroppedReported = 0; // of the current device, already on standard error
+    // Held while HIDDevice is this process's; FDeviceBusy: the last attempt found the device
+    // used by another process.
+    std::unique_ptr<platform::DeviceLock> FDeviceLock;
+    bool FDeviceBusy = false;
     // What Edit1 to Edit8 hold, copied on every change: the hexadecimal send reads them on its
     // worker thread, where the edit boxes themselves must not be touched. Shared, so a worker
     // may outlive the window.

@@ -93,6 +93,9 @@ public:
     // Opens an interface for report I/O; on failure returns null and sets *error to an errno
     // value (EACCES when read-write access is denied, ENOENT or ENODEV when it is gone).
     virtual std::unique_ptr<HidConnection> open(const std::string& path, int* error) = 0;
+    // The file whose flock stands for "a process uses this interface" (DeviceLock.h); empty
+    // where processes cannot share the interface, as by default.
+    virtual std::string lockFile(const std::string& path);
 };
 
 // The source of this process. The tool installs one at start-up, chosen from

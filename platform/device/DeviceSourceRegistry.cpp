@@ -13,6 +13,10 @@ std::optional<HidInterfaceInfo> DeviceSource::find(const std::string& path) {
     return std::nullopt;
 }
 
+std::string DeviceSource::lockFile(const std::string&) {
+    return {};
+}
+
 namespace {
 
 // What the process sees until a source is installed: nothing attached.

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -24,7 +25,10 @@ std::unique_ptr<DeviceSource> scenarioSource(const char* value, const std::strin
                      path.c_str(), error.message().c_str());
         return nullptr;
     }
-    return startScenario(*scenario);
+    auto source = startScenario(*scenario);
+    std::error_code ignored;
+    source->setSimulationName("sim:" + std::filesystem::weakly_canonical(path, ignored).string());
+    return source;
 }
 
 } // namespace
@@ -36,7 +40,9 @@ std::unique_ptr<DeviceSource> deviceSourceFromEnvironment() {
         return std::make_unique<LinuxDeviceSource>();
     }
     if (choice == "sim") {
-        return makeBuiltInSimulation();
+        auto source = makeBuiltInSimulation();
+        source->setSimulationName("sim");
+        return source;
     }
     if (choice.starts_with(ScenarioPrefix) && choice.size() > ScenarioPrefix.size()) {
         return scenarioSource(value, std::string(choice.substr(ScenarioPrefix.size())));

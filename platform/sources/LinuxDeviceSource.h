@@ -26,6 +26,8 @@ public:
     std::vector<HidInterfaceInfo> enumerate() override;
     // Opens /dev/hidrawN read-write.
     std::unique_ptr<HidConnection> open(const std::string& path, int* error) override;
+    // The node itself: whoever may use the device may open it to lock it.
+    std::string lockFile(const std::string& path) override { return path; }
 
     // Where hot-plug news comes from now; it falls back to polling if its stream breaks.
     HotplugMode hotplugMode() const { return hotplug_->mode(); }

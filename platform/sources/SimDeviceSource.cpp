@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -704,6 +705,15 @@ bool SimDeviceSource::setUnplugAfterCalls(const std::string& path, std::size_t c
 std::optional<std::size_t> SimDeviceSource::callsMade(const std::string& path) const {
     const auto device = findDevice(path);
     return device ? std::optional(device->callsMade()) : std::nullopt;
+}
+
+std::string SimDeviceSource::lockFile(const std::string& path) {
+    if (simulationName_.empty())
+        return {};
+    char name[64];
+    std::snprintf(name, sizeof name, "/tmp/tarvex-sim-%016zx.lock",
+                  std::hash<std::string>{}(simulationName_ + '\n' + path));
+    return name;
 }
 
 std::unique_ptr<SimDeviceSource> makeBuiltInSimulation() {

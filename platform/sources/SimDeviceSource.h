@@ -68,6 +68,12 @@ public:
 
     std::vector<HidInterfaceInfo> enumerate() override;
     std::unique_ptr<HidConnection> open(const std::string& path, int* error) override;
+    // Processes that run the same simulation (the same TARVEX_HID_PLATFORM value) see the same
+    // devices under the same paths, and lock them as they would lock one real device: a lock
+    // file in /tmp named after the simulation and the path. Without a simulation name (the
+    // default, as in tests), devices are not locked.
+    std::string lockFile(const std::string& path) override;
+    void setSimulationName(std::string name) { simulationName_ = std::move(name); }
 
     // Attaches a device under a new instance number and returns its path. Plugging and
     // unplugging broadcast the device-change message, as hot-plug does.
@@ -112,6 +118,7 @@ private:
     std::map<std::string, std::shared_ptr<Device>> devices_;
     std::uint32_t nextInstance_ = 1;
     std::shared_ptr<Scheduler> scheduler_;
+    std::string simulationName_;
 };
 
 // The built-in set: one locator, one keyboard, one mouse.
