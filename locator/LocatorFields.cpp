@@ -176,3 +176,21 @@ std::optional<int> FieldNumberFromText(int field, const std::string& text) {
         return std::nullopt;
     return number;
 }
+
+std::string FieldAllowedText(int field) {
+    const TLocatorFieldInfo& info = kFields[field];
+    switch (info.Kind) {
+    case TFieldKind::HexByte:
+        return "hex " + IntToHex(info.Min, 2) + " to " + IntToHex(info.Max, 2);
+    case TFieldKind::Number:
+        return std::to_string(info.Min) + " to " + std::to_string(info.Max);
+    case TFieldKind::OnOff:
+        return "ON or OFF";
+    case TFieldKind::Frequency:
+        break;
+    }
+    std::string names;
+    for (const char* name : kFrequencyModes)
+        names += std::string(names.empty() ? "" : ", ") + name;
+    return "one of " + names;
+}

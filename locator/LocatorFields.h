@@ -39,3 +39,5 @@ std::string FieldText(const TLocatorConfig& config, int field);
 // A field's number from the text the window shows for it; none when the text is not one of
 // the field's forms or lies outside the window's range.
 std::optional<int> FieldNumberFromText(int field, const std::string& text);
+// What the window allows for a field, in words: "1 to 4095", "hex 01 to FE", ...
+std::string FieldAllowedText(int field);
