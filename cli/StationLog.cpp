@@ -108,8 +108,10 @@ std::string TStationLog::FormatRow(const TStationRow& row) {
         row.ProfileName, row.ProfileSha256, row.LocationId ? std::to_string(row.LocationId) : "",
         row.Result,      row.Error,         std::to_string(row.DurationMs)};
     std::string line = quoted(fields[0]);
-    for (int column = 1; column < kColumns; ++column)
-        line += "," + quoted(fields[column]);
+    for (int column = 1; column < kColumns; ++column) {
+        line += ',';
+        line += quoted(fields[column]);
+    }
     return line + "\n";
 }
 

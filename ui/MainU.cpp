@@ -117,6 +117,7 @@ TFormMain::TFormMain(TDialogs& dialogs, const TFormStartup& startup, QWidget* pa
     initIconResources();
     FSelf = std::make_shared<TFormMain*>(this);
     buildWindow();
+    buildProfileMenu();
     createHidControl();
     wireHandlers();
     FormCreate();

@@ -98,6 +98,11 @@ public:
     void LocatorDeviceReadReset(THidDevice* HidDev, BYTE ReportID, const BYTE* Data, USHORT Size);
     void CompareLocatorDefaultValues(const std::string& Str);
 
+    // Profiles: the configuration controls to and from a profile file. Loading fills the
+    // controls only; nothing reaches the device until "Set".
+    void SaveProfileClick();
+    void LoadProfileClick();
+
     // Terminal.
     void DeviceRead(THidDevice* HidDev, BYTE ReportID, const BYTE* Data, USHORT Size);
     void btnClearClick();
@@ -155,6 +160,9 @@ public:
 
     QTimer* ConnectTimer;
     QMenu* PopupMenu1;
+    // "Profile" in the connection strip, between "Connect" and "Close", with "Save Profile..."
+    // and "Load Profile...".
+    QToolButton* btnProfile;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -200,6 +208,9 @@ private:
     void buildWindow();
     void buildConfigurePage();
     void buildTerminalPage();
+    void buildProfileMenu();
+    // The configuration controls in field order (LocatorFields.h).
+    std::array<QWidget*, 15> FieldControls() const;
     void wireHandlers();
     void setTabOrder();
     QFrame* addRow(const char* panelName, const char* colour, const char* labelName,

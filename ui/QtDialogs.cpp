@@ -40,3 +40,8 @@ std::string TQtDialogs::AskSaveFileName(const std::string& startDir) {
     return QFileDialog::getSaveFileName(FOwner, QString(), QString::fromStdString(startDir))
         .toStdString();
 }
+
+std::string TQtDialogs::AskOpenFileName(const std::string& startDir) {
+    return QFileDialog::getOpenFileName(FOwner, QString(), QString::fromStdString(startDir))
+        .toStdString();
+}

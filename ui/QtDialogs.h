@@ -13,6 +13,7 @@ public:
     Answer AskYesNo(const std::string& text) override;
     void ShowError(const std::string& text) override;
     std::string AskSaveFileName(const std::string& startDir) override;
+    std::string AskOpenFileName(const std::string& startDir) override;
 
 private:
     QWidget* FOwner = nullptr;

@@ -17,4 +17,10 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     // The save-file dialog, opened in startDir. Empty when the user cancelled.
     virtual std::string AskSaveFileName(const std::string& startDir) = 0;
+    // The open-file dialog, opened in startDir. Empty when the user cancelled, as here, where a
+    // front end offers no such dialog.
+    virtual std::string AskOpenFileName(const std::string& startDir) {
+        (void)startDir;
+        return {};
+    }
 };

@@ -14,6 +14,7 @@ public:
     Answer answer = Answer::No;
     std::string saveFileName; // empty: the user cancels
     std::vector<std::string> saveStartDirs;
+    std::string openFileName; // empty: the user cancels
 
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     Answer AskYesNo(const std::string& text) override {
@@ -25,4 +26,5 @@ public:
         saveStartDirs.push_back(startDir);
         return saveFileName;
     }
+    std::string AskOpenFileName(const std::string&) override { return openFileName; }
 };

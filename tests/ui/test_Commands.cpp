@@ -394,3 +394,39 @@ TEST_F(CommandTest, ClosingTheWindowWithACommandInFlightLetsItsWorkerEnd) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CommandTest, ASavedProfileLoadsBackIntoTheControlsAndNothingIsWrittenUntilSet) {
+    connectLocator();
+    form->edtLocationID->setText("77");
+    form->cbxFrequency->setCurrentIndex(5);
+    dialogs.saveFileName = dir.filePath("station.json").toStdString();
+    form->SaveProfileClick();
+    ASSERT_TRUE(dialogs.messages.empty()) << dialogs.messages.front();
+    const QStringList saved = windowValues();
+
+    form->edtLocationID->setText("1");
+    form->cbxFrequency->setCurrentIndex(0);
+    dialogs.openFileName = dialogs.saveFileName;
+    form->LoadProfileClick();
+    EXPECT_EQ(windowValues(), saved);
+    EXPECT_EQ(form->cbxFrequency->currentText(), "869 Single");
+
+    // A refused profile changes nothing and says which field is at fault.
+    QFile partial(dir.filePath("bad.json"));
+    ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
+    partial.write(R"({"format": "tarvex-profile", "version": 1,
+                      "fields": {"Ext1": "0A", "LocationID": 9999}})");
+    partial.close();
+    dialogs.openFileName = partial.fileName().toStdString();
+    form->LoadProfileClick();
+    EXPECT_EQ(windowValues(), saved);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages.front().find("LocationID"), std::string::npos);
+
+    QTest::qWait(100);
+    EXPECT_EQ(sent.count(), 1u) << "only the read-back on connecting reached the device";
+}
+
+} // namespace
