@@ -17,64 +17,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::uint8_t LocatorReadCommand = 0x52;
-constexpr std::uint8_t LocatorWriteCommand = 0x57;
-
-// Vendor-defined page, one application collection, 64-byte input and output reports, no IDs.
-const std::vector<std::uint8_t> locatorDescriptor = {
-    0x06, 0x00, 0xFF, // Usage Page (Vendor 0xFF00)
-    0x09, 0x01,       // Usage (1)
-    0xA1, 0x01,       // Collection (Application)
-    0x09, 0x02,       //   Usage (2)
-    0x15, 0x00,       //   Logical Minimum (0)
-    0x26, 0xFF, 0x00, //   Logical Maximum (255)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x40,       //   Report Count (64)
-    0x81, 0x02,       //   Input (Data, Variable, Absolute)
-    0x09, 0x03,       //   Usage (3)
-    0x15, 0x00,       //   Logical Minimum (0)
-    0x26, 0xFF, 0x00, //   Logical Maximum (255)
-    0x75, 0x08,       //   Report Size (8)
-    0x95, 0x40,       //   Report Count (64)
-    0x91, 0x02,       //   Output (Data, Variable, Absolute)
-    0xC0,             // End Collection
-};
-
-const std::vector<std::uint8_t> keyboardDescriptor = {
-    0x05, 0x01, // Usage Page (Generic Desktop)
-    0x09, 0x06, // Usage (Keyboard)
-    0xA1, 0x01, // Collection (Application)
-    0x05, 0x07, //   Usage Page (Keyboard)
-    0x19, 0xE0, //   Usage Minimum (Left Control)
-    0x29, 0xE7, //   Usage Maximum (Right GUI)
-    0x15, 0x00, //   Logical Minimum (0)
-    0x25, 0x01, //   Logical Maximum (1)
-    0x75, 0x01, //   Report Size (1)
-    0x95, 0x08, //   Report Count (8)
-    0x81, 0x02, //   Input (Data, Variable, Absolute): modifiers
-    0x95, 0x01, //   Report Count (1)
-    0x75, 0x08, //   Report Size (8)
-    0x81, 0x01, //   Input (Constant): reserved byte
-    0x95, 0x05, //   Report Count (5)
-    0x75, 0x01, //   Report Size (1)
-    0x05, 0x08, //   Usage Page (LEDs)
-    0x19, 0x01, //   Usage Minimum (Num Lock)
-    0x29, 0x05, //   Usage Maximum (Kana)
-    0x91, 0x02, //   Output (Data, Variable, Absolute): LEDs
-    0x95, 0x01, //   Report Count (1)
-    0x75, 0x03, //   Report Size (3)
-    0x91, 0x01, //   Output (Constant): padding
-    0x95, 0x06, //   Report Count (6)
-    0x75, 0x08, //   Report Size (8)
-    0x15, 0x00, //   Logical Minimum (0)
-    0x25, 0x65, //   Logical Maximum (101)
-    0x05, 0x07, //   Usage Page (Keyboard)
-    0x19, 0x00, //   Usage Minimum (0)
-    0x29, 0x65, //   Usage Maximum (101)
-    0x81, 0x00, //   Input (Data, Array): key codes
-    0xC0,       // End Collection
-};
-
 const std::vector<std::uint8_t> mouseDescriptor = {
     0x05, 0x01, // Usage Page (Generic Desktop)
     0x09, 0x02, // Usage (Mouse)
@@ -191,45 +133,22 @@ std::u16string simHardwareId(std::uint16_t vendor, std::uint16_t product) {
     return id;
 }
 
-namespace {
-
-// The locator's answer: the command byte echoed, the configuration, 0xFF to the end.
-Report locatorAnswer(std::uint8_t command, const std::array<std::uint8_t, 16>& configuration) {
-    Report answer(SimLocatorReportLength, 0xFF);
-    answer[0] = 0;
-    answer[1] = command;
-    std::copy(configuration.begin(), configuration.end(), answer.begin() + 2);
-    return answer;
-}
-
-} // namespace
-
 SimDeviceModel makeSimLocator() {
     SimDeviceModel model = baseModel(SimLocatorVendorId, SimLocatorProductId, u"Tarvex", u"Locator",
-                                     locatorDescriptor);
+                                     simLocatorDescriptor());
     model.info.serialNumber = u"SIM0001";
-    model.inputReports[0] = locatorAnswer(LocatorReadCommand, SimLocatorFactoryConfiguration);
-    auto configuration =
-        std::make_shared<std::array<std::uint8_t, 16>>(SimLocatorFactoryConfiguration);
-    model.answer = [configuration](const Report& output) -> std::vector<Report> {
-        // A short report reads as zero-padded, as the device would take it.
-        Report data(output);
-        data.resize(std::max(data.size(), SimLocatorReportLength), 0);
-        const std::uint8_t command = data[1];
-        if (command != LocatorReadCommand && command != LocatorWriteCommand) {
-            return {};
-        }
-        if (command == LocatorWriteCommand) {
-            std::copy_n(data.begin() + 2, configuration->size(), configuration->begin());
-        }
-        return {locatorAnswer(command, *configuration)};
+    auto answers = std::make_shared<SimLocatorAnswers>();
+    model.inputReports[0] = answers->current();
+    model.answer = [answers](const Report& output) -> std::vector<Report> {
+        auto answer = answers->answer(output.data(), output.size());
+        return answer ? std::vector<Report>{std::move(*answer)} : std::vector<Report>{};
     };
     return model;
 }
 
 SimDeviceModel makeSimKeyboard() {
     SimDeviceModel model =
-        baseModel(0x046D, 0xC31C, u"Logitech", u"USB Keyboard", keyboardDescriptor);
+        baseModel(0x046D, 0xC31C, u"Logitech", u"USB Keyboard", simKeyboardDescriptor());
     model.info.deviceDescription = u"HID Keyboard Device";
     model.inputReports[0] = Report(9, 0); // no modifier, no key
     return model;

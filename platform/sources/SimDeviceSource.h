@@ -9,6 +9,7 @@
 // connection. A report the socket has no room for is dropped, as a full hidraw queue drops it.
 
 #include "platform/device/DeviceSource.h"
+#include "platform/sources/SimDeviceBehaviour.h"
 
 #include <array>
 #include <chrono>
@@ -22,8 +23,6 @@
 #include <vector>
 
 namespace platform {
-
-using Report = std::vector<std::uint8_t>; // report ID byte first
 
 // What a simulated device is and how it answers.
 struct SimDeviceModel {
@@ -39,16 +38,7 @@ struct SimDeviceModel {
     std::map<std::uint8_t, Report> inputReports;
 };
 
-constexpr std::uint16_t SimLocatorVendorId = 0x3F7C;
-constexpr std::uint16_t SimLocatorProductId = 0x5A21;
-constexpr std::size_t SimLocatorReportLength = 65; // ID byte and 64 data bytes
-constexpr std::array<std::uint8_t, 16> SimLocatorFactoryConfiguration = {
-    0x90, 0x90, 0x00, 0x01, 0x02, 0x3C, 0x00, 0x3C, 0x04, 0x00, 0x3F, 0x00, 0x00, 0x18, 0x00, 0x00};
-
-// The locator keeps a 16-byte configuration, starting at the factory values. An output report
-// whose first data byte is 'R' (0x52) or 'W' (0x57) is answered with an input report echoing
-// that byte, then the configuration, then 0xFF to the end; a 'W' stores the 16 bytes after
-// the command byte first.
+// The locator, answering as SimLocatorAnswers does.
 SimDeviceModel makeSimLocator();
 // The most specific hardware ID device setup reports: "HID\VID_3F7C&PID_5A21".
 std::u16string simHardwareId(std::uint16_t vendor, std::uint16_t product);
