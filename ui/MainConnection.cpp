@@ -77,12 +77,6 @@ QStringList distinguishers(const std::vector<const THIDSettings*>& sameName) {
 
 } // namespace
 
-std::string PermissionDeniedText(const std::string& devicePath) {
-    return "Tarvex may not read from and write to " + devicePath +
-           ". Install the udev rule as the README's \"Real hardware\" section shows, then unplug "
-           "the device and plug it in again.";
-}
-
 void TFormMain::createHidControl() {
     EventLoop = std::make_unique<QtEventLoop>();
     HidControl = std::make_unique<THidDeviceController>(

@@ -4,6 +4,7 @@
 // which the rest of the tool knows them; window-free logic lives in locator/.
 
 #include "hid/HidControllerClass.h"
+#include "locator/DeviceAccess.h"
 #include "locator/DeviceCommand.h"
 #include "locator/LocatorAnswer.h"
 #include "platform/base/Dialogs.h"
@@ -43,9 +44,6 @@ struct THIDSettings {
     std::u16string DevicePath;
     std::u16string SerialNumber;
 };
-
-// What the user is told when the connection attempts ended on a device they may not open.
-std::string PermissionDeniedText(const std::string& devicePath);
 
 // What start-up read for the window: the executable it runs as (its folder is the working
 // folder; empty means the running executable) and the settings file's factory-mode flag.

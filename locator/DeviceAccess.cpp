@@ -1,0 +1,7 @@
+#include "locator/DeviceAccess.h"
+
+std::string PermissionDeniedText(const std::string& devicePath) {
+    return "Tarvex may not read from and write to " + devicePath +
+           ". Install the udev rule as the README's \"Real hardware\" section shows, then unplug "
+           "the device and plug it in again.";
+}
