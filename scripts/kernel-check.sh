@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Checks the native device source on a real Linux kernel: boots Debian's kernel in QEMU (software
+# emulation) with a small initramfs root built here from Debian's packages (busybox, the kernel's
+# HID modules, the udev daemon) and the check programs, and runs tests/kernel/vm-init.sh in it
+# against uhid devices. Prints one line per check and "N passed, N failed"; exits non-zero on
+# any failure. Run as root from anywhere:
+#
+#   scripts/kernel-check.sh [BUILD_DIR]
+#
+# BUILD_DIR (default build-kernel) is a CMake build of this repository; the two check programs
+# are built in it. The console log of the VM is left in BUILD_DIR/kernel-check.log.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh kernel-check >/dev/null
+
+build=${1:-build-kernel}
+vm_timeout=170 # seconds: the whole check must end within three minutes
+
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVEX_BUILD_UI=OFF >/dev/null
+fi
+cmake --build "$build" --target tarvex_uhid_device tarvex_hidcheck >/dev/null
+build=$(cd "$build" && pwd)
+
+# The newest Debian kernel installed, with its modules.
+kernel=$(ls /boot/vmlinuz-* | sort -V | tail -n 1)
+version=${kernel#/boot/vmlinuz-}
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+chmod 755 "$root" # the VM's root folder: its user must pass through it
+mkdir -p "$root"/{bin,usr/bin,proc,sys,dev,run,tmp,check,etc/udev/rules.d,usr/lib/udev/rules.d}
+
+# Copies files to the same path under the root, following links.
+copy_in() {
+    local file
+    for file in "$@"; do
+        mkdir -p "$root$(dirname "$file")"
+        cp -L "$file" "$root$file"
+    done
+}
+# Copies programs to /usr/bin, and the shared libraries they load to their own paths.
+copy_programs() {
+    cp "$@" "$root/usr/bin/"
+    copy_in $(ldd "$@" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// && $2 ~ /^\(/ { print $1 }' |
+        sort -u)
+}
+
+cp /bin/busybox "$root/bin/busybox"
+for applet in $(/bin/busybox --list); do
+    [[ $applet == busybox ]] || ln -s busybox "$root/bin/$applet"
+done
+
+copy_in $(modprobe -S "$version" --show-depends -a uhid hid-generic | awk '$1 == "insmod" { print $2 }')
+copy_in /lib/modules/"$version"/modules.{order,builtin,builtin.modinfo}
+depmod -b "$root" "$version"
+
+copy_programs /lib/systemd/systemd-udevd /bin/udevadm \
+    "$build/tests/kernel/tarvex_uhid_device" "$build/tests/kernel/tarvex_hidcheck"
+cp /lib/udev/rules.d/73-seat-late.rules "$root/usr/lib/udev/rules.d/"
+cp packaging/70-tarvex-locator.rules "$root/check/"
+cp tests/kernel/vm-init.sh "$root/init"
+chmod +x "$root/init"
+
+initrd="$build/kernel-check-initrd.gz"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$initrd"
+
+log="$build/kernel-check.log"
+started=$SECONDS
+status=0
+timeout "$vm_timeout" qemu-system-x86_64 -accel tcg -smp 1 -m 512 -nographic -nic none \
+    -no-reboot -kernel "$kernel" -initrd "$initrd" \
+    -append "console=ttyS0 quiet panic=-1 rdinit=/init" </dev/null >"$log" 2>&1 || status=$?
+elapsed=$((SECONDS - started))
+
+passed=0
+failed=0
+while IFS= read -r line; do
+    line=${line%$'\r'}
+    case $line in
+    "PASS "*) passed=$((passed + 1)) ;;
+    "FAIL "*) failed=$((failed + 1)) ;;
+    *) continue ;;
+    esac
+    echo "$line"
+done < <(sed -n 's/^.*tarvex-check: //p' "$log")
+
+if ! grep -q "tarvex-check: end" "$log"; then
+    echo "FAIL vm: the checks did not finish (qemu status $status after ${elapsed} s; see $log)"
+    failed=$((failed + 1))
+fi
+echo "kernel $version under QEMU (tcg): ${elapsed} s"
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 && $passed -gt 0 ]]
