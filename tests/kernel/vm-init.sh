@@ -189,7 +189,7 @@ check_replug() {
 if [ -e /dev/uhid ]; then
     result PASS uhid "/dev/uhid present, udev daemon running"
     start_device --keyboard
-    start_device
+    start_device --slow 300 # every answer late: the commands wait for it
     locator_pid=$DEVICE_PID
     check_list
     check_read_set_reset
