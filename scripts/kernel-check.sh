@@ -41,9 +41,11 @@ copy_in() {
 }
 # Copies programs to /usr/bin, and the shared libraries they load to their own paths.
 copy_programs() {
+    local libraries
     cp "$@" "$root/usr/bin/"
-    copy_in $(ldd "$@" | awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// && $2 ~ /^\(/ { print $1 }' |
-        sort -u)
+    mapfile -t libraries < <(ldd "$@" |
+        awk '$2 == "=>" && $3 ~ /^\// { print $3 } $1 ~ /^\// && $2 ~ /^\(/ { print $1 }' | sort -u)
+    copy_in "${libraries[@]}"
 }
 
 cp /bin/busybox "$root/bin/busybox"
@@ -51,7 +53,9 @@ for applet in $(/bin/busybox --list); do
     [[ $applet == busybox ]] || ln -s busybox "$root/bin/$applet"
 done
 
-copy_in $(modprobe -S "$version" --show-depends -a uhid hid-generic | awk '$1 == "insmod" { print $2 }')
+mapfile -t modules < <(modprobe -S "$version" --show-depends -a uhid hid-generic |
+    awk '$1 == "insmod" { print $2 }')
+copy_in "${modules[@]}"
 copy_in /lib/modules/"$version"/modules.{order,builtin,builtin.modinfo}
 depmod -b "$root" "$version"
 
