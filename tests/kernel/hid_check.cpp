@@ -28,6 +28,7 @@
 #include "platform/uithread/EventLoop.h"
 #include "platform/win32/Utf16.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -337,12 +338,13 @@ int flood(long count, long seconds) {
     pumpUntil([&] { return stream.expected >= count || session.gone(); },
               std::chrono::seconds(seconds));
     const std::uint64_t dropped = session.device() ? session.device()->DroppedInputReports() : 0;
-    const long lost = stream.lost + (count - static_cast<long>(stream.expected));
-    std::printf("received %ld of %ld in %lld ms: lost %ld, out of order %ld, dropped by the "
-                "reader %llu\n",
-                stream.received, count, millisecondsSince(start), lost, stream.outOfOrder,
-                static_cast<unsigned long long>(dropped));
-    const bool whole = stream.received == count && lost == 0 && stream.outOfOrder == 0;
+    const long long elapsed = std::max(1LL, millisecondsSince(start));
+    const long late = count - static_cast<long>(stream.expected); // never seen: lost or unsent
+    std::printf("received %ld of %ld in %lld ms (%lld a second): %ld missing in the sequence, "
+                "%ld out of order, %llu dropped by the reader, %ld not arrived by the deadline\n",
+                stream.received, count, elapsed, stream.received * 1000LL / elapsed, stream.lost,
+                stream.outOfOrder, static_cast<unsigned long long>(dropped), late);
+    const bool whole = stream.received == count && stream.lost == 0 && stream.outOfOrder == 0;
     return whole && dropped == 0 ? Done : WrongAnswer;
 }
 

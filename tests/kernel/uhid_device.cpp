@@ -12,8 +12,9 @@
 //                   RATE a second (never faster): data byte 0 'F', bytes 1-4 the sequence
 //                   number from 0 (big-endian), 0xFF after
 //
-// Prints "created" once the kernel has the device and "destroyed" when it is gone; SIGTERM
-// destroys it too. Exits 0 then, 2 on a bad option, 1 when uhid fails.
+// Prints "created" once the kernel has the device and "destroyed" when it is gone (after how
+// many stream reports it sent, with --flood); SIGTERM destroys it too. Exits 0 then, 2 on a bad
+// option, 1 when uhid fails.
 
 #include "platform/sources/SimDeviceBehaviour.h"
 
@@ -173,6 +174,8 @@ private:
         if (!send(event))
             return false;
         destroyed_ = true;
+        if (options_.floodCount > 0)
+            std::printf("sent %ld of %ld stream reports\n", floodSent_, options_.floodCount);
         std::printf("destroyed\n");
         std::fflush(stdout);
         return true;
