@@ -1,5 +1,6 @@
 #include "cli/LocatorLink.h"
 
+#include "locator/DeviceAccess.h"
 #include "locator/LocatorAnswer.h"
 #include "platform/uithread/EventLoop.h"
 #include "platform/win32/Utf16.h"
@@ -108,20 +109,13 @@ void TLocatorLink::Open(const TListedDevice& device) {
         throw ECliError(TExitCode::NoLocator, device.Path + " is no longer attached.");
     if (!FDevice->HasReadWriteAccess()) {
         FController->CheckIn(FDevice);
-        throw ECliError(TExitCode::PermissionDenied,
-                        "Tarvex may not read from and write to " + device.Path +
-                            ". Install the udev rule as the README's \"Real hardware\" section "
-                            "shows (cp scripts/70-tarvex-locator.rules /etc/udev/rules.d/ && "
-                            "udevadm control --reload-rules && udevadm trigger), then unplug the "
-                            "device and plug it in again.");
+        throw ECliError(TExitCode::PermissionDenied, PermissionDeniedText(device.Path));
     }
     platform::DeviceLock::Outcome outcome;
     FLock = platform::DeviceLock::tryAcquire(device.Path, outcome);
     if (outcome == platform::DeviceLock::Outcome::Busy) {
         FController->CheckIn(FDevice);
-        throw ECliError(TExitCode::DeviceBusy,
-                        device.Path +
-                            ": device busy. Another Tarvex window or tarvexctl is using it.");
+        throw ECliError(TExitCode::DeviceBusy, DeviceBusyText(device.Path));
     }
     FGone = false;
     FOpened = device;

@@ -241,8 +241,7 @@ void TFormMain::ConnectTimerTimer() {
         if (!FDeniedDevicePath.isEmpty())
             FDialogs.ShowMessage(PermissionDeniedText(FDeniedDevicePath.toStdString()));
         else if (FDeviceBusy)
-            FDialogs.ShowMessage(DeviceName.toStdString() +
-                                 ": device busy. Another Tarvex window or tarvexctl is using it.");
+            FDialogs.ShowMessage(DeviceBusyText(DeviceName.toStdString()));
         FDeniedDevicePath.clear();
         FDeviceBusy = false;
         return;
