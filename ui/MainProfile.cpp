@@ -37,7 +37,7 @@ void TFormMain::buildProfileMenu() {
     static_cast<AnchoredPanel*>(Panel3)->place(btnProfile, 100, 13, 80, 25);
 }
 
-std::array<QWidget*, 15> TFormMain::FieldControls() const {
+std::array<QWidget*, 15> TFormMain::fieldControls() const {
     return {cbxOEM1,
             cbxOEM2,
             edtLocationID,
@@ -98,7 +98,7 @@ void TFormMain::LoadProfileClick() {
         return;
     }
     const TLocatorConfig config = profile.AppliedTo(TLocatorConfig{});
-    const auto controls = FieldControls();
+    const auto controls = fieldControls();
     for (int field = 0; field < kLocatorFieldCount; ++field) {
         if (!profile.Fields[field])
             continue;

@@ -356,23 +356,9 @@ void TFormMain::wireHandlers() {
 }
 
 void TFormMain::setTabOrder() {
-    const QList<QWidget*> order{cbxOEM1,
-                                cbxOEM2,
-                                edtLocationID,
-                                cbxCustMsgCounts,
-                                cbxCustMsgPeriod,
-                                cbxLocationStatus,
-                                cbxLocationStatusPolling,
-                                cbxLocationStatusMsgCounts,
-                                cbxEnableCustMsgAntenna,
-                                cbxCustMsgPower,
-                                cbxTransmitLowBatFFM,
-                                cbxFrequency,
-                                cbxLowBatFreeMsg,
-                                edtExt1,
-                                edtExt2,
-                                btnSet,
-                                btnReset};
+    const auto fields = fieldControls();
+    QList<QWidget*> order(fields.begin(), fields.end());
+    order << btnSet << btnReset;
     for (int i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

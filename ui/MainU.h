@@ -208,7 +208,7 @@ private:
     void buildTerminalPage();
     void buildProfileMenu();
     // The configuration controls in field order (LocatorFields.h).
-    std::array<QWidget*, 15> FieldControls() const;
+    std::array<QWidget*, 15> fieldControls() const;
     void wireHandlers();
     void setTabOrder();
     QFrame* addRow(const char* panelName, const char* colour, const char* labelName,
