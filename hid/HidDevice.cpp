@@ -167,7 +167,10 @@ void THidDevice::OpenWithAccessFallback(const THidPnPInfo& Info) {
 
 std::uint64_t THidDevice::DroppedInputReports() const {
     const HANDLE reading = FHidOverlappedRead.load();
-    return reading == INVALID_HANDLE_VALUE ? 0 : platform::droppedInputReports(reading);
+    const std::uint64_t platformDropped =
+        reading == INVALID_HANDLE_VALUE ? 0 : platform::droppedInputReports(reading);
+    return platformDropped + FDroppedByStoppedReaders +
+           (FDataThread ? FDataThread->DroppedReports() : 0);
 }
 
 void THidDevice::RetryReadWriteAccess() {
@@ -497,6 +500,7 @@ void THidDevice::StopThread() {
         return;
     FDataThread->Terminate();
     FDataThread->WaitFor();
+    FDroppedByStoppedReaders += FDataThread->DroppedReports();
     FDataThread.reset();
 }
 

@@ -170,8 +170,9 @@ public:
 
     const HIDD_ATTRIBUTES& Attributes() const { return FAttributes; }
     bool HasReadWriteAccess() const { return FHasReadWriteAccess; }
-    // Input reports the reader's queue had to drop, oldest first, because they came faster
-    // than the handler took them; counted since the reader's handle was opened.
+    // Input reports dropped, oldest first, because they came faster than the handlers took
+    // them: by the platform's queue since the read handle was opened, and by the readers'
+    // hand-overs to the UI thread.
     std::uint64_t DroppedInputReports() const;
     HANDLE HidFileHandle() const { return FHidFileHandle; }
     HANDLE HidOverlappedRead() const { return FHidOverlappedRead; }
@@ -239,6 +240,7 @@ private:
     THidPlugEvent FOnUnplug;
     bool FHasReadWriteAccess = false;
     std::unique_ptr<THidDeviceReadThread> FDataThread;
+    std::uint64_t FDroppedByStoppedReaders = 0;
     int FTag = 0;
     // Expires when the device is deleted, so that a walk over the controller's list can tell
     // whether a handler it called deleted this object.

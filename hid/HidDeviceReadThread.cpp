@@ -16,6 +16,37 @@ std::string DebugName(const std::string& threadName) {
 
 } // namespace
 
+// The UI thread's side of the hand-over. Device is cleared, on the UI thread, when the reader
+// stops; the reader reads HandlerFailed and, once it is set, HandlerError.
+struct THidDeviceReadThread::TDelivery {
+    explicit TDelivery(THidDevice* Dev) : Device(Dev) {}
+
+    // On the UI thread: each waiting report to the handler installed now.
+    void DeliverWaiting() {
+        HandOver->Deliver([this](const std::vector<BYTE>& report) {
+            if (!Device || HandlerFailed.load())
+                return false;
+            try {
+                const BYTE* data = report.size() > 1 ? report.data() + 1 : nullptr;
+                Device->OnData()(Device, report[0], data, static_cast<USHORT>(report.size() - 1));
+            } catch (...) {
+                HandlerError = std::current_exception();
+                HandlerFailed.store(true);
+                if (Device) // the handler may have stopped the reader itself
+                    WakeReader();
+                return false;
+            }
+            return true;
+        });
+    }
+
+    THidDevice* Device;
+    std::function<void()> WakeReader;
+    std::unique_ptr<THidReportHandOver> HandOver;
+    std::exception_ptr HandlerError;
+    std::atomic<bool> HandlerFailed{false};
+};
+
 THidDeviceReadThread::THidDeviceReadThread() : Device(nullptr) {
     throw EControllerError("Direct creation of a TDeviceReadThread object is not allowed");
 }
@@ -24,7 +55,18 @@ std::unique_ptr<THidDeviceReadThread> THidDeviceReadThread::CtlCreate(THidDevice
     return std::unique_ptr<THidDeviceReadThread>(new THidDeviceReadThread(Dev));
 }
 
-THidDeviceReadThread::THidDeviceReadThread(THidDevice* Dev) : Device(Dev) {
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* Dev)
+    : Device(Dev), FDelivery(std::make_shared<TDelivery>(Dev)) {
+    FDelivery->WakeReader = [this] { InterruptWaits(); };
+    // One hop from the reader to the window, bytes by value: the reader's buffer is reused for
+    // the next read at once.
+    FDelivery->HandOver = std::make_unique<THidReportHandOver>(
+        HandOverCapacity, [weak = std::weak_ptr<TDelivery>(FDelivery)] {
+            TThread::Queue([weak] {
+                if (const auto delivery = weak.lock())
+                    delivery->DeliverWaiting();
+            });
+        });
     // Loads the preparsed data here, on the UI thread, so that the reader only ever reads the
     // pointer the device already holds.
     Report.resize(Dev->Caps().InputReportByteLength);
@@ -35,6 +77,18 @@ THidDeviceReadThread::~THidDeviceReadThread() {
     // Execute uses the members: it must have ended before they go.
     Terminate();
     WaitFor();
+    // What the reader had handed over still reaches the handler installed now, as a report on
+    // its way when the stop came always did; then queued deliveries find no device.
+    FDelivery->DeliverWaiting();
+    FDelivery->Device = nullptr;
+}
+
+std::size_t THidDeviceReadThread::WaitingReports() const {
+    return FDelivery->HandOver->Waiting();
+}
+
+std::uint64_t THidDeviceReadThread::DroppedReports() const {
+    return FDelivery->HandOver->Dropped();
 }
 
 void THidDeviceReadThread::DummyReadCompletion(DWORD, DWORD, LPOVERLAPPED) {}
@@ -46,6 +100,10 @@ DWORD THidDeviceReadThread::ReadLength() const {
 }
 
 void THidDeviceReadThread::TerminatedSet() {
+    InterruptWaits();
+}
+
+void THidDeviceReadThread::InterruptWaits() {
     std::lock_guard lock(FWaitsMutex);
     if (FWaits)
         FWaits->interrupt();
@@ -61,16 +119,20 @@ void THidDeviceReadThread::Execute() {
     DWORD sleepRet = WAIT_IO_COMPLETION;
     try {
         while (!Terminated()) {
+            if (FDelivery->HandlerFailed.load())
+                std::rethrow_exception(FDelivery->HandlerError);
             sleepRet = WAIT_IO_COMPLETION;
             if (!StartRead())
                 continue;
             sleepRet = WaitForRead();
+            if (FDelivery->HandlerFailed.load())
+                std::rethrow_exception(FDelivery->HandlerError);
             // A read that finished in the slice that saw the stop is not delivered.
             if (Terminated())
                 break;
             NumBytesRead = Device->HidOverlappedReadResult();
             if (NumBytesRead > 0)
-                Synchronize([this] { DoData(); });
+                HandOver();
             if (Device->PollingDelayTime() > 0)
                 SleepEx(static_cast<DWORD>(Device->PollingDelayTime()), TRUE);
         }
@@ -99,17 +161,15 @@ DWORD THidDeviceReadThread::WaitForRead() {
     DWORD sleepRet = 0;
     do {
         sleepRet = SleepEx(static_cast<DWORD>(Device->ThreadSleepTime()), TRUE);
-    } while (!Terminated() && sleepRet != WAIT_IO_COMPLETION);
+    } while (!Terminated() && !FDelivery->HandlerFailed.load() && sleepRet != WAIT_IO_COMPLETION);
     return sleepRet;
 }
 
-void THidDeviceReadThread::DoData() {
-    // Runs on the UI thread while the reader waits: the handler is read now, so one installed
-    // while the report travelled receives it, and the buffer is not reused before it returns.
-    const auto reportId = Report.empty() ? BYTE{0} : Report[0];
-    const BYTE* data = Report.size() > 1 ? Report.data() + 1 : nullptr;
+// The handler is read when the report is delivered, so one installed while the report
+// travelled receives it, as a command's answer must.
+void THidDeviceReadThread::HandOver() {
     const DWORD bytes = std::min<DWORD>(NumBytesRead, static_cast<DWORD>(Report.size()));
-    Device->OnData()(Device, reportId, data, static_cast<USHORT>(bytes - 1));
+    FDelivery->HandOver->Add(std::vector<BYTE>(Report.begin(), Report.begin() + bytes));
 }
 
 void THidDeviceReadThread::DoDataError() {

@@ -17,6 +17,7 @@ struct SyncRequest {
     std::function<void()> procedure;
     std::exception_ptr error;
     bool done = false;
+    bool waited = true; // false for Queue: nobody takes the error
 };
 
 // One lock and one condition for the queue of synchronized procedures, their completion and
@@ -135,6 +136,19 @@ void TThread::Synchronize(const std::function<void()>& procedure) {
         std::rethrow_exception(request->error);
 }
 
+void TThread::Queue(std::function<void()> procedure) {
+    auto request = std::make_shared<SyncRequest>();
+    request->procedure = std::move(procedure);
+    request->waited = false;
+    auto& sync = syncState();
+    {
+        std::lock_guard lock(sync.mutex);
+        sync.queue.push_back(std::move(request));
+    }
+    sync.changed.notify_all();
+    platform::wakeEventLoop();
+}
+
 void TThread::NameThreadForDebugging(const std::string& name) {
     constexpr std::size_t keptByTheSystem = 15;
     ::pthread_setname_np(::pthread_self(), name.substr(0, keptByTheSystem).c_str());
@@ -149,6 +163,7 @@ bool CheckSynchronize() {
         std::lock_guard lock(sync.mutex);
         batch.swap(sync.queue);
     }
+    std::exception_ptr unwaitedError;
     for (auto& queued : batch) {
         auto request = std::move(queued);
         try {
@@ -156,6 +171,8 @@ bool CheckSynchronize() {
         } catch (...) {
             request->error = std::current_exception();
         }
+        if (!request->waited && request->error && !unwaitedError)
+            unwaitedError = request->error;
         {
             // Let go before the caller can wake: the error and the procedure's captures are
             // then released on the calling thread, which is still using them.
@@ -165,6 +182,8 @@ bool CheckSynchronize() {
         }
         sync.changed.notify_all();
     }
+    if (unwaitedError)
+        std::rethrow_exception(unwaitedError);
     return !batch.empty();
 }
 

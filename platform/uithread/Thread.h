@@ -46,6 +46,10 @@ public:
     // Runs procedure on the UI thread and returns once it has run there, rethrowing here
     // whatever it raised. Called on the UI thread itself, runs it directly.
     static void Synchronize(const std::function<void()>& procedure);
+    // Queues procedure for the UI thread and returns at once, from any thread (on the UI thread
+    // too: it then runs at the next CheckSynchronize). It keeps its place among the procedures
+    // of Synchronize, so both run in the order they were queued.
+    static void Queue(std::function<void()> procedure);
     // Gives the thread a name debugging tools show (cut to what the system keeps).
     static void NameThreadForDebugging(const std::string& name);
 
@@ -70,8 +74,9 @@ private:
     std::thread thread_;
 };
 
-// On the UI thread: runs every procedure queued by Synchronize so far. Whether any ran. On any
-// other thread does nothing.
+// On the UI thread: runs every procedure queued by Synchronize and Queue so far. Whether any
+// ran. What a queued procedure raised (nobody waits for it) is raised here once the others have
+// run. On any other thread does nothing.
 bool CheckSynchronize();
 
 namespace platform {

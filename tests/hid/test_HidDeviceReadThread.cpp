@@ -34,16 +34,18 @@ protected:
             into.push_back({id, std::vector<BYTE>(data, data + size), size});
         });
     }
-    // Waits, without running them, until the reader has queued a call for the UI thread.
-    static bool eventuallyQueued() {
+    // Waits, without pumping, until condition holds; whether it did within the deadline.
+    template <class Condition> static bool eventually(Condition condition) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!platform::HasQueuedSynchronize()) {
+        while (!condition()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         return true;
     }
+    // Waits, without running them, until the reader has queued a call for the UI thread.
+    static bool eventuallyQueued() { return eventually(platform::HasQueuedSynchronize); }
     static std::vector<BYTE> payload(BYTE first) {
         std::vector<BYTE> data(64, 0xFF);
         data[0] = first;
@@ -132,6 +134,78 @@ TEST_F(HidReaderTest, RaisingHandlerEndsTheReader) {
     EXPECT_EQ(ended, device_->DataThread()) << "no second reader while the ended one is kept";
 }
 
+// The reader never waits for the UI thread: reports pile up in its hand-over while nothing is
+// pumped, far beyond the platform's queue of 64, and all arrive in order once it is.
+TEST_F(HidReaderTest, ABusyUiThreadHoldsUpNoReport) {
+    std::vector<Delivery> got;
+    device_->SetOnData(recorder(got));
+    constexpr int count = 200;
+    for (int n = 0; n < count; ++n) {
+        source_->send(path, payload(static_cast<BYTE>(n)));
+        if (n % 32 == 31) { // the socket that plays the device holds only so many
+            ASSERT_TRUE(
+                eventually([&] { return device_->DataThread()->WaitingReports() == n + 1u; }));
+        }
+    }
+    ASSERT_TRUE(eventually([&] { return device_->DataThread()->WaitingReports() == count; }));
+    EXPECT_TRUE(got.empty());
+    ASSERT_TRUE(PumpUntil([&] { return got.size() == count; }));
+    for (int n = 0; n < count; ++n)
+        ASSERT_EQ(static_cast<BYTE>(n), got[n].data[0]) << "report " << n;
+    EXPECT_EQ(0u, device_->DroppedInputReports());
+}
+
+// A report still waiting when a command installs its handler and writes goes to the handler
+// in force before; the command's answer, which can only arrive after the write, to the new one.
+TEST_F(HidReaderTest, AnAnswerRacingANewCommandReachesTheCommandsHandler) {
+    std::vector<Delivery> before, command;
+    device_->SetOnData(recorder(before));
+    source_->send(path, payload(1));
+    ASSERT_TRUE(eventually([&] { return device_->DataThread()->WaitingReports() == 1; }));
+    TThread::Queue([&] {
+        device_->SetOnData(recorder(command));
+        source_->send(path, payload(2)); // the device answers the command at once
+    });
+    ASSERT_TRUE(PumpUntil([&] { return command.size() == 1; }));
+    ASSERT_EQ(1u, before.size());
+    EXPECT_EQ(1, before[0].data[0]);
+    EXPECT_EQ(2, command[0].data[0]);
+}
+
+// Full: the oldest waiting report goes and is counted. The UI thread is asked once for any
+// number of reports, and a delivery nested in a handler (a modal box's loop) delivers nothing,
+// so no report overtakes another; the outer delivery asks again for what arrived meanwhile.
+TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
+    int asks = 0;
+    THidReportHandOver handOver(3, [&] { ++asks; });
+    for (BYTE n = 0; n < 5; ++n)
+        handOver.Add({n});
+    EXPECT_EQ(1, asks);
+    EXPECT_EQ(3u, handOver.Waiting());
+    EXPECT_EQ(2u, handOver.Dropped());
+
+    std::vector<BYTE> order;
+    handOver.Deliver([&](const std::vector<BYTE>& report) {
+        order.push_back(report[0]);
+        if (report[0] == 2) {
+            handOver.Add({5});
+            handOver.Deliver([&](const std::vector<BYTE>& nested) {
+                order.push_back(nested[0]);
+                return true;
+            });
+        }
+        return true;
+    });
+    EXPECT_EQ((std::vector<BYTE>{2, 3, 4}), order);
+    EXPECT_EQ(3, asks) << "asked for report 5, then again after the nested call did nothing";
+    handOver.Deliver([&](const std::vector<BYTE>& report) {
+        order.push_back(report[0]);
+        return true;
+    });
+    EXPECT_EQ((std::vector<BYTE>{2, 3, 4, 5}), order);
+    EXPECT_EQ(0u, handOver.Waiting());
+}
+
 TEST_F(HidReaderTest, UnplugWhileWaitingEndsTheReadThenReportsErrorsPerSlice) {
     std::vector<Delivery> got;
     std::vector<DWORD> errors;
@@ -149,11 +223,12 @@ TEST_F(HidReaderTest, UnplugWhileWaitingEndsTheReadThenReportsErrorsPerSlice) {
     EXPECT_EQ(reported, errors.size()) << "no error after the reader was stopped";
 }
 
-TEST_F(HidReaderTest, StopWhileTheReaderWaitsInSynchronize) {
+TEST_F(HidReaderTest, StopWithAReportHandedOverDeliversIt) {
     std::vector<Delivery> got;
     device_->SetOnData(recorder(got));
     source_->send(path, payload(7));
-    // The reader queues its call; stopping serves it with the handler still installed.
+    // The reader has handed the report over; stopping delivers it with the handler still
+    // installed.
     ASSERT_TRUE(eventuallyQueued());
     device_->SetOnData(nullptr);
     EXPECT_EQ(nullptr, device_->DataThread());
