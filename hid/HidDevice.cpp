@@ -2,8 +2,10 @@
 #include "hid/HidDeviceController.h"
 #include "hid/HidDeviceReadThread.h"
 
+#include "platform/device/DeviceSource.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/Locale.h"
+#include "platform/win32/Utf16.h"
 
 #include <algorithm>
 #include <array>
@@ -245,7 +247,10 @@ bool THidDevice::CancelIO(THidOpenExMode Mode) {
 bool THidDevice::WriteFile(const void* Report, DWORD ToWrite, DWORD& BytesWritten) {
     if (!OpenFile())
         return false;
-    return ::WriteFile(FHidFileHandle, Report, ToWrite, &BytesWritten, nullptr);
+    const bool written = ::WriteFile(FHidFileHandle, Report, ToWrite, &BytesWritten, nullptr);
+    if (written)
+        CaptureReport(false, Report, ToWrite);
+    return written;
 }
 
 bool THidDevice::ReadFileEx(void* Report, DWORD ToRead, LPOVERLAPPED_COMPLETION_ROUTINE CallBack) {
@@ -277,7 +282,10 @@ bool THidDevice::WriteFileEx(const void* Report, DWORD ToWrite,
         return false;
     FOvlWrite = OVERLAPPED{};
     FOvlWrite.hEvent = this;
-    return ::WriteFileEx(FHidOverlappedWrite, Report, ToWrite, &FOvlWrite, CallBack);
+    const bool started = ::WriteFileEx(FHidOverlappedWrite, Report, ToWrite, &FOvlWrite, CallBack);
+    if (started)
+        CaptureReport(false, Report, ToWrite);
+    return started;
 }
 
 DWORD THidDevice::HidOverlappedWriteResult() {
@@ -510,8 +518,45 @@ bool THidDevice::CheckOut() {
     FIsCheckedOut = true;
     ++FMyController->FNumCheckedOutDevices;
     --FMyController->FNumCheckedInDevices;
+    if (FMyController->Capture())
+        SetCapture(FMyController->Capture());
     StartThread();
     return true;
+}
+
+void THidDevice::SetCapture(std::shared_ptr<THidCapture> Capture) {
+    int index = -1;
+    if (Capture && FPnPInfo) {
+        THidCaptureDevice described;
+        described.Path = platform::utf8FromUtf16(FPnPInfo->DevicePath().c_str());
+        described.Name = platform::utf8FromUtf16(ProductName().c_str());
+        described.VendorId = FAttributes.VendorID;
+        described.ProductId = FAttributes.ProductID;
+        // The HID services hand out no report descriptor; the device source knows it.
+        if (const auto info = platform::deviceSource().find(described.Path))
+            described.ReportDescriptor = info->reportDescriptor;
+        index = Capture->AddDevice(described);
+    }
+    std::lock_guard lock(FCaptureMutex);
+    FCapture = index >= 0 ? std::move(Capture) : nullptr;
+    FCaptureIndex = index;
+}
+
+void THidDevice::CaptureReport(bool Input, const void* Report, DWORD Length) {
+    std::shared_ptr<THidCapture> capture;
+    int index = -1;
+    {
+        std::lock_guard lock(FCaptureMutex);
+        capture = FCapture;
+        index = FCaptureIndex;
+    }
+    if (!capture)
+        return;
+    const auto* bytes = static_cast<const BYTE*>(Report);
+    if (Input)
+        capture->Input(index, bytes, Length);
+    else
+        capture->Output(index, bytes, Length);
 }
 
 void THidDevice::DoUnplug() {

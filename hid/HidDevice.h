@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hid/Hid.h"
+#include "hid/HidCapture.h"
 #include "hid/HidEvents.h"
 #include "hid/HidPnPInfo.h"
 #include "platform/win32/AlertableWait.h"
@@ -203,6 +204,11 @@ private:
     // that it makes no call that could open the synchronous handle from its thread.
     HIDP_CAPS HeldCaps() const;
     void ReplaceInController(const THidDataEvent& Data, const THidPlugEvent& Unplug);
+    // On the UI thread: from now on the device's reports, read and sent, also go to Capture
+    // (none: to no capture), which learns about the device here.
+    void SetCapture(std::shared_ptr<THidCapture> Capture);
+    // From the reader and from writing threads.
+    void CaptureReport(bool Input, const void* Report, DWORD Length);
 
     THidDeviceController* FMyController;
     // Read by the reader thread, written on the UI thread.
@@ -241,6 +247,9 @@ private:
     bool FHasReadWriteAccess = false;
     std::unique_ptr<THidDeviceReadThread> FDataThread;
     std::uint64_t FDroppedByStoppedReaders = 0;
+    mutable std::mutex FCaptureMutex;
+    std::shared_ptr<THidCapture> FCapture;
+    int FCaptureIndex = -1;
     int FTag = 0;
     // Expires when the device is deleted, so that a walk over the controller's list can tell
     // whether a handler it called deleted this object.

@@ -386,6 +386,12 @@ bool THidDeviceController::CheckOutByCallback(THidDevice*& HidDev, THidCheckCall
     });
 }
 
+void THidDeviceController::SetCapture(std::shared_ptr<THidCapture> Capture) {
+    FCapture = std::move(Capture);
+    for (THidDevice* device : FList)
+        device->SetCapture(device->IsCheckedOut() ? FCapture : nullptr);
+}
+
 void THidDeviceController::CheckIn(THidDevice*& HidDev) {
     if (!HidDev)
         return;

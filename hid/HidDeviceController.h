@@ -56,6 +56,10 @@ public:
     // The listed devices in list order; valid until the list next changes.
     const std::vector<THidDevice*>& Devices() const { return FList; }
     std::string Version() const { return FVersion; }
+    // Every report of the checked-out devices, and of devices checked out later, goes to
+    // Capture as well until it is replaced; none ends capturing.
+    void SetCapture(std::shared_ptr<THidCapture> Capture);
+    const std::shared_ptr<THidCapture>& Capture() const { return FCapture; }
 
     int DevPollingDelayTime() const { return FDevPollingDelayTime; }
     void SetDevPollingDelayTime(int DevTime);
@@ -105,6 +109,7 @@ private:
     int FDevThreadSleepTime = 100;
     std::string FVersion = "1.0.35";
     std::vector<THidDevice*> FList;
+    std::shared_ptr<THidCapture> FCapture;
     int FNumCheckedInDevices = 0;
     int FNumCheckedOutDevices = 0;
     int FNumUnpluggedDevices = 0;

@@ -169,6 +169,7 @@ DWORD THidDeviceReadThread::WaitForRead() {
 // travelled receives it, as a command's answer must.
 void THidDeviceReadThread::HandOver() {
     const DWORD bytes = std::min<DWORD>(NumBytesRead, static_cast<DWORD>(Report.size()));
+    Device->CaptureReport(true, Report.data(), bytes);
     FDelivery->HandOver->Add(std::vector<BYTE>(Report.begin(), Report.begin() + bytes));
 }
 

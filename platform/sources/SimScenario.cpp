@@ -1,5 +1,7 @@
 #include "platform/sources/SimScenario.h"
 
+#include "platform/sources/ScenarioText.h"
+#include "platform/sources/SimRecording.h"
 #include "platform/win32/Utf16.h"
 
 #include <algorithm>
@@ -8,93 +10,14 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <vector>
 
 namespace platform {
 
 namespace {
 
 using namespace scenario_limits;
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-// The first blank-separated word of text, and what follows it without leading blanks.
-std::pair<std::string_view, std::string_view> firstWord(std::string_view text) {
-    const auto end = std::find_if(text.begin(), text.end(), isBlank);
-    const auto length = static_cast<std::size_t>(end - text.begin());
-    return {text.substr(0, length), trimmed(text.substr(length))};
-}
-
-// Quotes a piece of the file for a message, cut short so a long line cannot flood stderr.
-std::string quoted(std::string_view text) {
-    constexpr std::size_t shown = 40;
-    std::string out = "'";
-    out.append(text.substr(0, shown));
-    if (text.size() > shown) {
-        out += "...";
-    }
-    return out + "'";
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-std::optional<std::uint16_t> parseId(std::string_view text) {
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text.remove_prefix(2);
-    }
-    if (text.empty() || text.size() > 4) {
-        return std::nullopt;
-    }
-    unsigned value = 0;
-    for (char c : text) {
-        const int digit = hexDigit(c);
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return static_cast<std::uint16_t>(value);
-}
-
-// A decimal number no greater than limit.
-std::optional<unsigned long> parseDecimal(std::string_view text, unsigned long limit) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    unsigned long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<unsigned long>(c - '0');
-        if (value > limit) {
-            return std::nullopt;
-        }
-    }
-    return value;
-}
+using namespace scenario_text;
 
 std::optional<SimBuiltIn> parseBuiltIn(std::string_view name) {
     if (name == "locator") {
@@ -449,7 +372,38 @@ std::string ScenarioError::message() const {
     return line > 0 ? "line " + std::to_string(line) + ": " + problem : problem;
 }
 
+namespace {
+
+// Each recorded device as a silent device of its own identity and descriptor.
+Scenario scenarioOfRecording(Recording recording) {
+    Scenario scenario;
+    for (const RecordedDevice& recorded : recording.devices) {
+        ScenarioDevice& device = scenario.devices.emplace_back();
+        device.line = recorded.line;
+        device.vendorId = recorded.vendorId;
+        device.productId = recorded.productId;
+        std::u16string name = utf16FromUtf8(recorded.name);
+        name.resize(std::min(name.size(), MaxStringLength));
+        device.product = std::move(name);
+        device.manufacturer = u"";
+        device.serialNumber = u"";
+        device.descriptor = recorded.descriptor;
+        device.answer = SimAnswer::Silent;
+    }
+    scenario.recording = std::make_shared<const Recording>(std::move(recording));
+    return scenario;
+}
+
+} // namespace
+
 std::optional<Scenario> parseScenario(std::string_view text, ScenarioError& error) {
+    if (looksLikeRecording(text)) {
+        auto recording = parseRecording(text, error);
+        if (!recording) {
+            return std::nullopt;
+        }
+        return scenarioOfRecording(std::move(*recording));
+    }
     if (text.size() > MaxFileBytes) {
         error = {0, "the file is larger than " + std::to_string(MaxFileBytes) + " bytes"};
         return std::nullopt;
@@ -468,9 +422,15 @@ std::optional<Scenario> loadScenarioFile(const std::string& path, ScenarioError&
         error = {0, std::string("cannot open the file: ") + std::strerror(errno)};
         return std::nullopt;
     }
-    // One byte more than allowed, to tell a file at the limit from one beyond it.
-    std::string text(MaxFileBytes + 1, '\0');
-    const std::size_t size = std::fread(text.data(), 1, text.size(), file);
+    // Up to one byte more than a recording may hold, to tell a file at the limit from one
+    // beyond it; a scenario's own, smaller limit is checked once the kind of file is known.
+    std::string text;
+    std::vector<char> chunk(64 * 1024);
+    std::size_t got = 0;
+    while (text.size() <= recording_limits::MaxFileBytes &&
+           (got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
+        text.append(chunk.data(), got);
+    }
     const bool failed = std::ferror(file) != 0;
     const int readError = errno;
     std::fclose(file);
@@ -478,7 +438,6 @@ std::optional<Scenario> loadScenarioFile(const std::string& path, ScenarioError&
         error = {0, std::string("cannot read the file: ") + std::strerror(readError)};
         return std::nullopt;
     }
-    text.resize(size);
     return parseScenario(text, error);
 }
 

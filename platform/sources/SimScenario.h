@@ -37,10 +37,15 @@
 //
 // Everything is bounded (see the limits below); a file that breaks any rule is refused as a
 // whole with one message naming the line and the problem.
+//
+// A file in the hid-recorder line format (SimRecording.h) is a scenario too: each of its
+// devices is attached at the start, answers nothing, and sends its recorded input reports at
+// their recorded times.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -92,8 +97,12 @@ struct ScenarioDevice {
     std::vector<ScenarioEvent> timeline; // in time order; equal times in file order
 };
 
+struct Recording;
+
 struct Scenario {
     std::vector<ScenarioDevice> devices;
+    // For a recording: its reports, devices[i] playing its i-th device.
+    std::shared_ptr<const Recording> recording;
 };
 
 struct ScenarioError {
@@ -103,7 +112,7 @@ struct ScenarioError {
     std::string message() const; // "line 7: ..." or the problem alone
 };
 
-// Never throws; on any fault fills error and returns nothing.
+// Never throws; on any fault fills error and returns nothing. Takes recordings as well.
 std::optional<Scenario> parseScenario(std::string_view text, ScenarioError& error);
 std::optional<Scenario> loadScenarioFile(const std::string& path, ScenarioError& error);
 

@@ -1,12 +1,14 @@
 #include "platform/sources/SimScenarioRunner.h"
 
 #include "platform/hidclass/HidReportDescriptor.h"
+#include "platform/sources/SimRecording.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <thread>
 
@@ -93,7 +95,15 @@ struct LiveDevice {
 class ScenarioRunner {
 public:
     ScenarioRunner(SimDeviceSource& source, const Scenario& scenario)
-        : source_(source), start_(Clock::now()) {
+        : source_(source), start_(Clock::now()), recording_(scenario.recording) {
+        if (recording_) {
+            replayOrder_.resize(recording_->reports.size());
+            std::iota(replayOrder_.begin(), replayOrder_.end(), std::size_t{0});
+            std::stable_sort(replayOrder_.begin(), replayOrder_.end(),
+                             [this](std::size_t a, std::size_t b) {
+                                 return recording_->reports[a].at < recording_->reports[b].at;
+                             });
+        }
         for (const ScenarioDevice& device : scenario.devices) {
             LiveDevice& live = devices_.emplace_back();
             live.model = simModelFor(device);
@@ -129,6 +139,7 @@ private:
                 applyDueEvents(device, now);
                 topUpStream(device, now);
             }
+            replayDue(now);
             const auto wake = nextWake(now);
             lock.lock();
             const auto stopRequested = [this] { return stopping_; };
@@ -189,6 +200,27 @@ private:
         }
     }
 
+    // Sends the recorded reports due by now, each by the device that sent it. A device node hands
+    // out reports of a device without numbered reports without their ID byte; the simulated
+    // source takes them with one.
+    void replayDue(Clock::time_point now) {
+        for (; nextReplayed_ < replayOrder_.size(); ++nextReplayed_) {
+            const RecordedReport& report = recording_->reports[replayOrder_[nextReplayed_]];
+            if (start_ + report.at > now) {
+                return;
+            }
+            const LiveDevice& device = devices_[report.device];
+            if (!device.path) {
+                continue;
+            }
+            Report bytes = recording_->reportBytes(report);
+            if (!device.model.numberedReports) {
+                bytes.insert(bytes.begin(), 0);
+            }
+            source_.injectInput(*device.path, bytes);
+        }
+    }
+
     // When there is next something to do; none when the timeline is over and nothing streams.
     std::optional<Clock::time_point> nextWake(Clock::time_point now) const {
         std::optional<Clock::time_point> wake;
@@ -203,11 +235,17 @@ private:
                 earliest(now + StreamTick);
             }
         }
+        if (nextReplayed_ < replayOrder_.size()) {
+            earliest(start_ + recording_->reports[replayOrder_[nextReplayed_]].at);
+        }
         return wake;
     }
 
     SimDeviceSource& source_;
     const Clock::time_point start_;
+    const std::shared_ptr<const Recording> recording_;
+    std::vector<std::size_t> replayOrder_; // positions in recording_->reports, in time order
+    std::size_t nextReplayed_ = 0;
     std::vector<LiveDevice> devices_;
     std::mutex mutex_;
     std::condition_variable wake_;

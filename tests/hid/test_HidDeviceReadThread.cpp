@@ -1,7 +1,12 @@
 #include "HidDeviceTestSupport.h"
+#include "platform/sources/SimRecording.h"
+#include "platform/sources/SimScenarioRunner.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -204,6 +209,70 @@ TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
     });
     EXPECT_EQ((std::vector<BYTE>{2, 3, 4, 5}), order);
     EXPECT_EQ(0u, handOver.Waiting());
+}
+
+// Written by a capture, read back as a recording and replayed by the simulated source: the
+// same device, the same reports in the same order; the report the tool sent is a comment.
+TEST_F(HidReaderTest, CaptureRoundTripsThroughReplay) {
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("tarvex-capture-" + std::to_string(::getpid()) + ".txt");
+    std::string reason;
+    auto capture = THidCapture::Start(file.string(), nullptr, reason);
+    ASSERT_TRUE(capture) << reason;
+    controller_->SetCapture(capture);
+    std::vector<Delivery> got;
+    device_->SetOnData(recorder(got));
+    for (BYTE n = 1; n <= 3; ++n)
+        source_->send(path, payload(n));
+    ASSERT_TRUE(PumpUntil([&] { return got.size() == 3; }));
+    BYTE command[65] = {0, 0x52};
+    DWORD written = 0;
+    ASSERT_TRUE(device_->WriteFile(command, sizeof command, written));
+    controller_->SetCapture(nullptr);
+    EXPECT_EQ("", capture->Stop());
+
+    std::stringstream text;
+    text << std::ifstream(file).rdbuf();
+    std::filesystem::remove(file);
+    EXPECT_NE(std::string::npos, text.str().find("\nI: 3 3f7c 5a21\n"));
+    EXPECT_NE(std::string::npos, text.str().find("\n# O: ")) << text.str();
+    platform::ScenarioError error;
+    const auto scenario = platform::parseScenario(text.str(), error);
+    ASSERT_TRUE(scenario) << error.message() << "\n" << text.str();
+    ASSERT_EQ(1u, scenario->devices.size());
+    EXPECT_EQ(LocatorDescriptor(), scenario->devices[0].descriptor);
+    ASSERT_EQ(3u, scenario->recording->reports.size());
+
+    auto replay = platform::startScenario(*scenario);
+    int openError = 0;
+    auto connection = replay->open(replay->enumerate().at(0).path, &openError);
+    ASSERT_TRUE(connection);
+    for (BYTE n = 1; n <= 3; ++n) {
+        std::vector<BYTE> expected = payload(n);
+        expected.insert(expected.begin(), 0);
+        std::vector<BYTE> report(80);
+        ASSERT_TRUE(eventually([&] {
+            const int length = connection->readInput(report.data(), report.size());
+            report.resize(length > 0 ? length : 80);
+            return length > 0;
+        }));
+        EXPECT_EQ(expected, report);
+    }
+}
+
+// A file that stops taking writes ends the capture: the UI thread hears why, and reports
+// given to it afterwards are not taken.
+TEST(HidCaptureTest, AFailedWriteEndsTheCaptureAndSaysWhy) {
+    std::string reason;
+    auto capture = THidCapture::Start(
+        "/dev/full", [&](const std::string& why) { reason = why; }, reason);
+    ASSERT_TRUE(capture) << reason;
+    capture->AddDevice({"/dev/hidraw0", "Locator", 0x3F7C, 0x5A21, LocatorDescriptor()});
+    ASSERT_TRUE(PumpUntil([&] { return !reason.empty(); }));
+    EXPECT_EQ("No space left on device", reason);
+    const BYTE report[2] = {0, 1};
+    capture->Input(0, report, sizeof report);
+    EXPECT_EQ("No space left on device", capture->Stop());
 }
 
 TEST_F(HidReaderTest, UnplugWhileWaitingEndsTheReadThenReportsErrorsPerSlice) {

@@ -335,6 +335,67 @@ TEST(SimScenarioErrors, UnreadableFilesAreNamed) {
     EXPECT_NE(error.message().find("cannot read"), std::string::npos) << error.message();
 }
 
+// A recording replays each device by its D: number, with the report ID byte the contract adds
+// for a device without numbered reports, and no report before its recorded time.
+TEST(SimRecordingRun, EveryDeviceReplaysItsReportsAtTheirTimes) {
+    const Scenario scenario = parsed("# hid-recorder lines\n"
+                                     "D: 0\n"
+                                     "R: 25 06 00 ff 09 01 a1 01 15 00 26 ff 00 75 08 95 40 09 "
+                                     "01 81 02 09 01 91 02 c0\n"
+                                     "N: Locator\n"
+                                     "P: usb-1\n"
+                                     "I: 3 3f7c 5a21\n"
+                                     "D: 1\n"
+                                     "R: 18 06 00 ff 09 01 a1 01 85 05 75 08 95 01 09 01 81 02 c0\n"
+                                     "N: Numbered\n"
+                                     "I: 3 1234 0001\n"
+                                     "E: 000000.150000 2 05 2a\n"
+                                     "D: 0\n"
+                                     "E: 000000.010000 3 52 01 0a\n"
+                                     "# O: 000000.020000 2 52 ff\n");
+    ASSERT_EQ(scenario.devices.size(), 2u);
+    EXPECT_EQ(scenario.devices[0].vendorId, 0x3F7C);
+    EXPECT_EQ(scenario.devices[1].product, u"Numbered");
+
+    const auto started = Clock::now();
+    auto source = startScenario(scenario);
+    const auto list = source->enumerate();
+    ASSERT_EQ(list.size(), 2u);
+    int error = 0;
+    const bool locatorFirst = list[0].vendorId == 0x3F7C;
+    auto locator = source->open(list[locatorFirst ? 0 : 1].path, &error);
+    auto numbered = source->open(list[locatorFirst ? 1 : 0].path, &error);
+    ASSERT_TRUE(locator && numbered);
+    EXPECT_EQ(readReport(*locator), (Report{0x00, 0x52, 0x01, 0x0A}));
+    EXPECT_EQ(readReport(*numbered), (Report{0x05, 0x2A}));
+    EXPECT_GE(Clock::now() - started, 150ms);
+}
+
+TEST(SimRecordingErrors, MalformedRecordingsNameTheLineAndTheProblem) {
+    const std::string secondWithoutDescriptor = "R: 1 c0\nI: 3 3f7c 5a21\nD: 2\nN: other\n";
+    const Malformed cases[] = {
+        {"# comment\nD: x\n", 2, "'D:' needs a device number"},
+        {"R: 2 06\n", 1, "holds 1 bytes, not the 2"},
+        {"R: 1 06 00\n", 1, "more than the 1 bytes"},
+        {"R: 0\n", 1, "must start with its length"},
+        {"R: 1 6\n", 1, "'6' is not a byte in two hex digits"},
+        {"R: 1 c0\nR: 1 c0\n", 2, "a second 'R:' line"},
+        {"I: 3 3f7c\n", 1, "'I:' needs bus, vendor and product"},
+        {"E: 1.5 1 00\n", 1, "'E:' must start with the time"},
+        {"N: x\nE: 000001.000000 2 00\n", 2, "holds 1 bytes, not the 2"},
+        {"N: x\nX: 1\n", 2, "not a recording line"},
+        {"N: x\n", 1, "device 0 has no 'R:' line"},
+        {"R: 1 c0\nN: x\n", 1, "device 0 has no 'I:' line"},
+        {secondWithoutDescriptor.c_str(), 4, "device 2 has no 'R:' line"},
+    };
+    for (const Malformed& c : cases) {
+        const ScenarioError error = refusal(c.text);
+        EXPECT_EQ(error.line, c.line) << c.text;
+        EXPECT_NE(error.message().find(c.problem), std::string::npos)
+            << c.text << " gave: " << error.message();
+    }
+}
+
 class ScenarioFromEnvironment : public ::testing::Test {
 protected:
     void TearDown() override {
