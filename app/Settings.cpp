@@ -23,16 +23,34 @@ std::string SettingsFilePath(const std::string& executablePath) {
     return executablePath.substr(0, hasExtension ? dot : executablePath.size()) + ".ini";
 }
 
-bool ReadFactoryMode(const std::string& settingsPath) {
-    const auto value = ReadPrivateProfileString(settingsPath, "MODE", "Factory");
+namespace {
+
+// A text longer than two characters starting with "0x" or "0X" is hexadecimal, as is one
+// starting with "$"; anything else is decimal.
+std::optional<int> ReadInteger(const std::string& settingsPath, const char* section,
+                               const char* key) {
+    const auto value = ReadPrivateProfileString(settingsPath, section, key);
     if (!value)
-        return false;
+        return std::nullopt;
     std::string text = *value;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
         text = "$" + text.substr(2);
     try {
-        return StrToInt(text) != 0;
+        return StrToInt(text);
     } catch (const EConvertError&) {
-        return false;
+        return std::nullopt;
     }
+}
+
+} // namespace
+
+bool ReadFactoryMode(const std::string& settingsPath) {
+    return ReadInteger(settingsPath, "MODE", "Factory").value_or(0) != 0;
+}
+
+std::optional<int> ReadTerminalLines(const std::string& settingsPath) {
+    const auto lines = ReadInteger(settingsPath, "TERMINAL", "MaxLines");
+    if (!lines || *lines < 1)
+        return std::nullopt;
+    return lines;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The one settings file: beside the executable, named after it with ".ini" in place of its
-// last extension. Only key "Factory" of section "MODE" is read; the tool never writes it.
+// last extension. Keys "Factory" of section "MODE" and "MaxLines" of section "TERMINAL" are
+// read; the tool never writes it.
 
+#include <optional>
 #include <string>
 
 // The executable under the name it was started by: `started` (the path the process was
@@ -19,3 +21,7 @@ std::string SettingsFilePath(const std::string& executablePath);
 // else is decimal. A missing or unreadable file, section, key or a value that is not an
 // integer gives false.
 bool ReadFactoryMode(const std::string& settingsPath);
+
+// How many lines the terminal keeps: "MaxLines" in "TERMINAL", an integer from 1 up, read as
+// "Factory" is. Nothing for a missing or unreadable value, or one below 1.
+std::optional<int> ReadTerminalLines(const std::string& settingsPath);

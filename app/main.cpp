@@ -1,6 +1,6 @@
 // Process entry: the tool reads no arguments of its own (Qt takes its standard options, such
-// as -platform, and ignores the rest); the settings file decides factory mode, and
-// TARVEX_HID_PLATFORM chooses the devices the tool sees.
+// as -platform, and ignores the rest); the settings file decides factory mode and the
+// terminal's bound, and TARVEX_HID_PLATFORM chooses the devices the tool sees.
 
 #include "app/Settings.h"
 #include "platform/sources/DeviceSourceFromEnvironment.h"
@@ -31,8 +31,10 @@ int main(int argc, char* argv[]) {
     TQtDialogs dialogs;
     const std::string executable =
         StartedExecutablePath(startedPath(), QCoreApplication::applicationFilePath().toStdString());
-    const bool factoryMode = ReadFactoryMode(SettingsFilePath(executable));
-    TFormMain FormMain(dialogs, {QString::fromStdString(executable), factoryMode});
+    const std::string settings = SettingsFilePath(executable);
+    TFormStartup startup{QString::fromStdString(executable), ReadFactoryMode(settings)};
+    startup.TerminalLines = ReadTerminalLines(settings).value_or(startup.TerminalLines);
+    TFormMain FormMain(dialogs, startup);
     dialogs.setOwner(&FormMain);
     FormMain.show();
     return application.exec();

@@ -1,12 +1,14 @@
-// The terminal: report blocks of what the device sends, clearing and saving them, and the raw
-// hexadecimal and text sends.
+// The terminal: report blocks of what the device sends, clearing and saving them, capturing
+// every report to a file, and the raw hexadecimal and text sends.
 
 #include "ui/MainU.h"
 
 #include "platform/base/Convert.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -51,11 +53,20 @@ std::string saveLines(const QStringList& lines, const std::string& path) {
 
 } // namespace
 
+// The text box keeps at most its maximum block count of lines and lets the oldest go as new
+// ones come; what went is counted and shown beside the box, so a trimmed view says so.
 void TFormMain::AppendTerminalLines(const std::vector<std::string>& lines) {
     QStringList text;
     for (const std::string& line : lines)
         text << QString::fromStdString(line);
+    const QTextDocument* document = Memo1->document();
+    const int before = document->isEmpty() ? 0 : document->blockCount();
     Memo1->appendPlainText(text.join('\n'));
+    const long long trimmed = static_cast<long long>(before) + text.size() - document->blockCount();
+    if (trimmed <= 0)
+        return;
+    FTrimmedLines += trimmed;
+    lblTrimmed->setText(QString("%1 older lines left the view").arg(FTrimmedLines));
 }
 
 void TFormMain::DeviceRead(THidDevice*, BYTE, const BYTE* Data, USHORT Size) {
@@ -66,6 +77,8 @@ void TFormMain::DeviceRead(THidDevice*, BYTE, const BYTE* Data, USHORT Size) {
 
 void TFormMain::btnClearClick() {
     Memo1->clear();
+    FTrimmedLines = 0;
+    lblTrimmed->clear();
 }
 
 void TFormMain::btnSaveClick() {
@@ -75,6 +88,44 @@ void TFormMain::btnSaveClick() {
     const std::string failure = saveLines(terminalLines(Memo1), path);
     if (!failure.empty())
         FDialogs.ShowError("Cannot create file \"" + path + "\". " + failure);
+}
+
+void TFormMain::btnCaptureClick() {
+    if (FCapture) {
+        StopCapture(FCapture->Stop());
+        return;
+    }
+    const std::string path = FDialogs.AskSaveFileName(FWorkingDir.toStdString());
+    if (path.empty())
+        return;
+    std::string failure;
+    // The capture tells of a failed write on this thread; by then the window may have moved on
+    // to another capture, which must go on.
+    auto capture = THidCapture::Start(
+        path,
+        [this, self = std::weak_ptr<TFormMain*>(FSelf), path](const std::string& reason) {
+            if (!self.lock() || !FCapture || FCapture->Path() != path)
+                return;
+            StopCapture(reason);
+        },
+        failure);
+    if (!capture) {
+        FDialogs.ShowError("Cannot create file \"" + path + "\". " + failure);
+        return;
+    }
+    FCapture = std::move(capture);
+    HidControl->SetCapture(FCapture);
+    btnCapture->setText("Stop Capture");
+}
+
+void TFormMain::StopCapture(const std::string& failure) {
+    const std::string path = FCapture->Path();
+    HidControl->SetCapture(nullptr);
+    FCapture.reset();
+    btnCapture->setText("Start Capture...");
+    if (!failure.empty())
+        FDialogs.ShowError("Cannot write file \"" + path + "\". " + failure +
+                           ". The capture has stopped.");
 }
 
 void TFormMain::keepHexTexts() {

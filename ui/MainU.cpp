@@ -112,7 +112,9 @@ TFormMain::TFormMain(TDialogs& dialogs, const TFormStartup& startup, QWidget* pa
     : QWidget(parent), FDialogs(dialogs),
       FExecutablePath(startup.ExecutablePath.isEmpty() ? QCoreApplication::applicationFilePath()
                                                        : startup.ExecutablePath),
-      FStartupFactoryMode(startup.FactoryMode) {
+      FStartupFactoryMode(startup.FactoryMode),
+      FTerminalLines(startup.TerminalLines > 0 ? startup.TerminalLines
+                                               : TFormStartup::DefaultTerminalLines) {
     setObjectName("FormMain");
     initIconResources();
     FSelf = std::make_shared<TFormMain*>(this);
@@ -276,12 +278,20 @@ void TFormMain::buildTerminalPage() {
     strip->place(btnClear, 12, 10, 80, 25);
     btnSave = makeButton("btnSave", "Save To File");
     strip->place(btnSave, 107, 10, 80, 25);
+    btnCapture = makeButton("btnCapture", "Start Capture...");
+    strip->place(btnCapture, 202, 10, 100, 25);
+    lblTrimmed = new QLabel;
+    lblTrimmed->setObjectName("lblTrimmed");
+    lblTrimmed->setWordWrap(true);
+    strip->place(lblTrimmed, 312, 3, 108, 36);
 
     Memo1 = new QPlainTextEdit;
     Memo1->setObjectName("Memo1");
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // An undo history would keep a second copy of every report the terminal ever showed.
     Memo1->setUndoRedoEnabled(false);
+    // Memory stays flat however long reports come: the oldest lines go, counted.
+    Memo1->setMaximumBlockCount(FTerminalLines);
     Memo1->setStyleSheet("QPlainTextEdit { background-color: black; color: yellow; }");
     QFont courier("Courier");
     courier.setStyleHint(QFont::TypeWriter);
@@ -344,6 +354,7 @@ void TFormMain::wireHandlers() {
     connect(btnReset, &QPushButton::clicked, this, &TFormMain::btnResetClick);
     connect(btnClear, &QPushButton::clicked, this, &TFormMain::btnClearClick);
     connect(btnSave, &QPushButton::clicked, this, &TFormMain::btnSaveClick);
+    connect(btnCapture, &QPushButton::clicked, this, &TFormMain::btnCaptureClick);
     connect(btnSend, &QPushButton::clicked, this, &TFormMain::btnSendClick);
     connect(btnSendASCII, &QPushButton::clicked, this, &TFormMain::btnSendASCIIClick);
     keepHexTexts();

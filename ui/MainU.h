@@ -46,10 +46,14 @@ struct THIDSettings {
 };
 
 // What start-up read for the window: the executable it runs as (its folder is the working
-// folder; empty means the running executable) and the settings file's factory-mode flag.
+// folder; empty means the running executable), the settings file's factory-mode flag and how
+// many lines the terminal keeps before it lets the oldest go.
 struct TFormStartup {
+    static constexpr int DefaultTerminalLines = 100000;
+
     QString ExecutablePath;
     bool FactoryMode = false;
+    int TerminalLines = DefaultTerminalLines;
 };
 
 class TFormMain : public QWidget {
@@ -107,6 +111,12 @@ public:
     void btnSaveClick();
     void btnSendClick();
     void btnSendASCIIClick();
+    // "Start Capture..." asks for a file and captures every report of the connected devices
+    // into it; "Stop Capture" ends that.
+    void btnCaptureClick();
+    bool Capturing() const { return FCapture != nullptr; }
+    // Lines the terminal let go, oldest first, to stay within its bound; "Clear" starts over.
+    long long TrimmedTerminalLines() const { return FTrimmedLines; }
 
     // The event-loop adapter comes first: the controller posts to it from its construction on.
     std::unique_ptr<QtEventLoop> EventLoop;
@@ -144,7 +154,8 @@ public:
     QPushButton *btnReset, *btnSet;
 
     QFrame* Panel5;
-    QPushButton *btnClear, *btnSave;
+    QPushButton *btnClear, *btnSave, *btnCapture;
+    QLabel* lblTrimmed;
     QPlainTextEdit* Memo1;
     QTabWidget* pcDataType;
     QWidget *TabSheet1, *TabSheet2;
@@ -197,6 +208,8 @@ private:
     bool RefuseWithoutReadWriteAccess();
     bool RefuseWhenBusy();
     void ReportDroppedInputReports();
+    // Ends the capture; a reason the file could not be written is shown.
+    void StopCapture(const std::string& failure);
     // Lets the workers of commands still in flight end, their procedures finding no window.
     void FinishCommandsInFlight();
     void createHidControl();
@@ -236,6 +249,9 @@ private:
     std::shared_ptr<THexTexts> FHexTexts = std::make_shared<THexTexts>();
     QString FExecutablePath;
     bool FStartupFactoryMode;
+    int FTerminalLines;
+    long long FTrimmedLines = 0;
+    std::shared_ptr<THidCapture> FCapture;
     bool FShown = false;
     bool FFactoryMode = false;
     QString FWorkingDir;

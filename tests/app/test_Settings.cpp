@@ -69,3 +69,20 @@ TEST(StartedExecutablePath, KeepsALinksOwnNameAndFolder) {
     EXPECT_EQ(StartedExecutablePath("", running), running);
     fs::remove_all(dir);
 }
+
+TEST(ReadTerminalLines, TakesAPositiveIntegerAndNothingElse) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("tarvex-lines-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "tarvex.ini").string();
+
+    EXPECT_EQ(ReadTerminalLines(path), std::nullopt); // no file
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"5000", 5000},      {"0x10", 16},         {"1", 1},
+        {"0", std::nullopt}, {"-5", std::nullopt}, {"many", std::nullopt}};
+    for (const auto& [value, lines] : cases) {
+        std::ofstream(path) << "[MODE]\nFactory=1\n[Terminal]\nmaxlines=" << value << "\n";
+        EXPECT_EQ(ReadTerminalLines(path), lines) << "MaxLines=" << value;
+    }
+    std::filesystem::remove_all(dir);
+}

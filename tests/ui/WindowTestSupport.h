@@ -44,9 +44,10 @@ protected:
             file.write(*settings);
         }
         const QString executable = dir.filePath(executableName);
-        form = std::make_unique<TFormMain>(
-            dialogs,
-            TFormStartup{executable, ReadFactoryMode(SettingsFilePath(executable.toStdString()))});
+        const std::string settingsPath = SettingsFilePath(executable.toStdString());
+        TFormStartup startup{executable, ReadFactoryMode(settingsPath)};
+        startup.TerminalLines = ReadTerminalLines(settingsPath).value_or(startup.TerminalLines);
+        form = std::make_unique<TFormMain>(dialogs, startup);
         form->show();
         QApplication::setActiveWindow(form.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
