@@ -61,7 +61,7 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice* Dev)
     // One hop from the reader to the window, bytes by value: the reader's buffer is reused for
     // the next read at once.
     FDelivery->HandOver = std::make_unique<THidReportHandOver>(
-        HandOverCapacity, [weak = std::weak_ptr<TDelivery>(FDelivery)] {
+        HandOverCapacity, DeliveredPerTurn, [weak = std::weak_ptr<TDelivery>(FDelivery)] {
             TThread::Queue([weak] {
                 if (const auto delivery = weak.lock())
                     delivery->DeliverWaiting();

@@ -29,6 +29,9 @@ public:
     // Reports this many waiting for the UI thread: two seconds at the USB interrupt ceiling of
     // 8,000 reports a second, so a window that stalls that long loses nothing.
     static constexpr std::size_t HandOverCapacity = 16384;
+    // Reports delivered in one turn of the UI thread's loop at most: tens of milliseconds of
+    // handlers, after which the window's other events get their turn.
+    static constexpr std::size_t DeliveredPerTurn = 512;
     // Reports handed over and not yet delivered; reports the hand-over had to drop.
     std::size_t WaitingReports() const;
     std::uint64_t DroppedReports() const;

@@ -1,7 +1,9 @@
 #include "hid/HidReportHandOver.h"
 
-THidReportHandOver::THidReportHandOver(std::size_t capacity, TAsk askUiThread)
-    : capacity_(capacity), askUiThread_(std::move(askUiThread)) {}
+#include <algorithm>
+
+THidReportHandOver::THidReportHandOver(std::size_t capacity, std::size_t perTurn, TAsk askUiThread)
+    : capacity_(capacity), perTurn_(perTurn), askUiThread_(std::move(askUiThread)) {}
 
 void THidReportHandOver::Add(std::vector<BYTE> report) {
     bool ask = false;
@@ -26,7 +28,10 @@ void THidReportHandOver::Deliver(const TReceive& receive) {
         asked_ = false;
         if (delivering_)
             return;
-        batch.swap(waiting_);
+        const auto taken =
+            waiting_.begin() + static_cast<std::ptrdiff_t>(std::min(perTurn_, waiting_.size()));
+        batch.assign(std::make_move_iterator(waiting_.begin()), std::make_move_iterator(taken));
+        waiting_.erase(waiting_.begin(), taken);
         delivering_ = true;
     }
     std::size_t delivered = 0;

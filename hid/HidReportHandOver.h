@@ -3,7 +3,8 @@
 // report as it arrives and never waits for the UI thread; the UI thread takes what is waiting
 // in one go, once per turn of its loop, so a busy window costs the reader nothing until the
 // hand-over is full. Full means `capacity` reports waiting: the oldest is then dropped and
-// counted, the same end the platform's own queue drops.
+// counted, the same end the platform's own queue drops. One turn takes at most `perTurn`
+// reports and asks again for the rest, so a backlog never holds the window up for long.
 
 #include "platform/win32/WinTypes.h"
 
@@ -21,14 +22,14 @@ public:
     // Receives one report; false stops the delivery, leaving the rest waiting.
     using TReceive = std::function<bool(const std::vector<BYTE>& report)>;
 
-    THidReportHandOver(std::size_t capacity, TAsk askUiThread);
+    THidReportHandOver(std::size_t capacity, std::size_t perTurn, TAsk askUiThread);
 
     // Any thread: adds one report, bytes by value.
     void Add(std::vector<BYTE> report);
-    // UI thread: hands the reports waiting now to receive, oldest first. Reports added meanwhile
-    // wait for the next ask. A call made while another is delivering (a receiver that runs the
-    // event loop, as a modal box does) does nothing: reports never overtake each other, and the
-    // outer call asks again for what arrived.
+    // UI thread: hands the reports waiting now (up to perTurn) to receive, oldest first. Reports
+    // added meanwhile wait for the next ask. A call made while another is delivering (a receiver
+    // that runs the event loop, as a modal box does) does nothing: reports never overtake each
+    // other, and the outer call asks again for what arrived.
     void Deliver(const TReceive& receive);
 
     std::size_t Waiting() const;
@@ -36,6 +37,7 @@ public:
 
 private:
     const std::size_t capacity_;
+    const std::size_t perTurn_;
     const TAsk askUiThread_;
     mutable std::mutex mutex_;
     std::deque<std::vector<BYTE>> waiting_;

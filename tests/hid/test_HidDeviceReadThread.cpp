@@ -179,10 +179,11 @@ TEST_F(HidReaderTest, AnAnswerRacingANewCommandReachesTheCommandsHandler) {
 
 // Full: the oldest waiting report goes and is counted. The UI thread is asked once for any
 // number of reports, and a delivery nested in a handler (a modal box's loop) delivers nothing,
-// so no report overtakes another; the outer delivery asks again for what arrived meanwhile.
+// so no report overtakes another; the outer delivery asks again for what arrived meanwhile, as
+// it does for what one turn left.
 TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
     int asks = 0;
-    THidReportHandOver handOver(3, [&] { ++asks; });
+    THidReportHandOver handOver(3, 3, [&] { ++asks; });
     for (BYTE n = 0; n < 5; ++n)
         handOver.Add({n});
     EXPECT_EQ(1, asks);
@@ -209,6 +210,18 @@ TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
     });
     EXPECT_EQ((std::vector<BYTE>{2, 3, 4, 5}), order);
     EXPECT_EQ(0u, handOver.Waiting());
+
+    THidReportHandOver twoATurn(8, 2, [&] { ++asks; });
+    for (BYTE n = 6; n < 9; ++n)
+        twoATurn.Add({n});
+    const auto collect = [&](const std::vector<BYTE>& report) {
+        order.push_back(report[0]);
+        return true;
+    };
+    twoATurn.Deliver(collect);
+    EXPECT_EQ(5, asks) << "asked once for the three, and again for the one left";
+    twoATurn.Deliver(collect);
+    EXPECT_EQ((std::vector<BYTE>{2, 3, 4, 5, 6, 7, 8}), order);
 }
 
 // Written by a capture, read back as a recording and replayed by the simulated source: the
