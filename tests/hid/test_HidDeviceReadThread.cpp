@@ -1,6 +1,7 @@
 #include "HidDeviceTestSupport.h"
 #include "platform/sources/SimRecording.h"
 #include "platform/sources/SimScenarioRunner.h"
+#include "tests/support/Eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <thread>
 
 using namespace hidtest;
+using testing_support::eventually;
+using testing_support::locatorDescriptor;
 
 namespace {
 
@@ -38,16 +41,6 @@ protected:
         return THidDataEvent([&into](THidDevice*, BYTE id, const BYTE* data, USHORT size) {
             into.push_back({id, std::vector<BYTE>(data, data + size), size});
         });
-    }
-    // Waits, without pumping, until condition holds; whether it did within the deadline.
-    template <class Condition> static bool eventually(Condition condition) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
     }
     // Waits, without running them, until the reader has queued a call for the UI thread.
     static bool eventuallyQueued() { return eventually(platform::HasQueuedSynchronize); }
@@ -154,7 +147,7 @@ TEST_F(HidReaderTest, ABusyUiThreadHoldsUpNoReport) {
     }
     ASSERT_TRUE(eventually([&] { return device_->DataThread()->WaitingReports() == count; }));
     EXPECT_TRUE(got.empty());
-    ASSERT_TRUE(PumpUntil([&] { return got.size() == count; }));
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == count; }));
     for (int n = 0; n < count; ++n)
         ASSERT_EQ(static_cast<BYTE>(n), got[n].data[0]) << "report " << n;
     EXPECT_EQ(0u, device_->DroppedInputReports());
@@ -171,7 +164,7 @@ TEST_F(HidReaderTest, AnAnswerRacingANewCommandReachesTheCommandsHandler) {
         device_->SetOnData(recorder(command));
         source_->send(path, payload(2)); // the device answers the command at once
     });
-    ASSERT_TRUE(PumpUntil([&] { return command.size() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return command.size() == 1; }));
     ASSERT_EQ(1u, before.size());
     EXPECT_EQ(1, before[0].data[0]);
     EXPECT_EQ(2, command[0].data[0]);
@@ -237,7 +230,7 @@ TEST_F(HidReaderTest, CaptureRoundTripsThroughReplay) {
     device_->SetOnData(recorder(got));
     for (BYTE n = 1; n <= 3; ++n)
         source_->send(path, payload(n));
-    ASSERT_TRUE(PumpUntil([&] { return got.size() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == 3; }));
     BYTE command[65] = {0, 0x52};
     DWORD written = 0;
     ASSERT_TRUE(device_->WriteFile(command, sizeof command, written));
@@ -253,7 +246,7 @@ TEST_F(HidReaderTest, CaptureRoundTripsThroughReplay) {
     const auto scenario = platform::parseScenario(text.str(), error);
     ASSERT_TRUE(scenario) << error.message() << "\n" << text.str();
     ASSERT_EQ(1u, scenario->devices.size());
-    EXPECT_EQ(LocatorDescriptor(), scenario->devices[0].descriptor);
+    EXPECT_EQ(locatorDescriptor(), scenario->devices[0].descriptor);
     ASSERT_EQ(3u, scenario->recording->reports.size());
 
     auto replay = platform::startScenario(*scenario);
@@ -280,8 +273,8 @@ TEST(HidCaptureTest, AFailedWriteEndsTheCaptureAndSaysWhy) {
     auto capture = THidCapture::Start(
         "/dev/full", [&](const std::string& why) { reason = why; }, reason);
     ASSERT_TRUE(capture) << reason;
-    capture->AddDevice({"/dev/hidraw0", "Locator", 0x3F7C, 0x5A21, LocatorDescriptor()});
-    ASSERT_TRUE(PumpUntil([&] { return !reason.empty(); }));
+    capture->AddDevice({"/dev/hidraw0", "Locator", 0x3F7C, 0x5A21, locatorDescriptor()});
+    ASSERT_TRUE(pumpUntil([&] { return !reason.empty(); }));
     EXPECT_EQ("No space left on device", reason);
     const BYTE report[2] = {0, 1};
     capture->Input(0, report, sizeof report);
