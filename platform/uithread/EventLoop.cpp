@@ -19,9 +19,10 @@ struct LoopState {
     std::condition_variable posted;
 };
 
+// Never destroyed: a device source's thread may still post while the process exits.
 LoopState& loopState() {
-    static LoopState state;
-    return state;
+    static LoopState* state = new LoopState;
+    return *state;
 }
 
 bool workIsWaiting() {
