@@ -159,7 +159,10 @@ TEST_F(HidReaderTest, AnAnswerRacingANewCommandReachesTheCommandsHandler) {
     std::vector<Delivery> before, command;
     device_->SetOnData(recorder(before));
     source_->send(path, payload(1));
-    ASSERT_TRUE(eventually([&] { return device_->DataThread()->WaitingReports() == 1; }));
+    // Handed over and its delivery queued: the command's procedure queues behind it.
+    ASSERT_TRUE(eventually([&] {
+        return device_->DataThread()->WaitingReports() == 1 && platform::HasQueuedSynchronize();
+    }));
     TThread::Queue([&] {
         device_->SetOnData(recorder(command));
         source_->send(path, payload(2)); // the device answers the command at once
