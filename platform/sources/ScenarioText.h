@@ -25,6 +25,23 @@ inline std::string_view trimmed(std::string_view text) {
     return text;
 }
 
+// Hands each line of text to visit(number, line), numbered from 1 and without its LF or CR LF;
+// false as soon as visit refuses a line.
+template <typename Visit> bool forEachLine(std::string_view text, Visit visit) {
+    for (int number = 1; !text.empty(); ++number) {
+        const auto newline = text.find('\n');
+        std::string_view line = text.substr(0, newline);
+        text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (!visit(number, line)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The first blank-separated word of text, and what follows it without leading blanks.
 inline std::pair<std::string_view, std::string_view> firstWord(std::string_view text) {
     const auto end = std::find_if(text.begin(), text.end(), isBlank);

@@ -24,18 +24,12 @@ public:
     explicit RecordingParser(ScenarioError& error) : error_(error) {}
 
     std::optional<Recording> parse(std::string_view text) {
-        int number = 0;
-        while (!text.empty()) {
-            ++number;
-            const auto newline = text.find('\n');
-            std::string_view line = text.substr(0, newline);
-            text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
+        const bool read = forEachLine(text, [this](int number, std::string_view line) {
             line_ = number;
-            if (!parseLine(trimmed(line)))
-                return std::nullopt;
-        }
+            return parseLine(trimmed(line));
+        });
+        if (!read)
+            return std::nullopt;
         for (const RecordedDevice& device : recording_.devices) {
             line_ = device.line;
             if (device.descriptor.empty())

@@ -49,19 +49,12 @@ public:
     explicit Parser(ScenarioError& error) : error_(error) {}
 
     std::optional<Scenario> parse(std::string_view text) {
-        int number = 0;
-        while (!text.empty()) {
-            ++number;
-            const auto newline = text.find('\n');
-            std::string_view line = text.substr(0, newline);
-            text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
-            if (!line.empty() && line.back() == '\r') {
-                line.remove_suffix(1);
-            }
+        const bool read = forEachLine(text, [this](int number, std::string_view line) {
             line_ = number;
-            if (!parseLine(line)) {
-                return std::nullopt;
-            }
+            return parseLine(line);
+        });
+        if (!read) {
+            return std::nullopt;
         }
         if (!finishDevice()) {
             return std::nullopt;
