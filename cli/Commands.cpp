@@ -242,8 +242,10 @@ void WatchCommand(const TCliOptions& options) {
     TOpenLocator locator(options);
     const std::string path = locator.Link.Opened().Path;
     locator.Link.Watch(THidDataEvent(std::function<void(THidDevice*, BYTE, const BYTE*, USHORT)>(
-        [&options, &path](THidDevice*, BYTE ReportID, const BYTE* Data, USHORT Size) {
-            if (options.Json) {
+        // By value: stopping the reader when `locator` goes delivers what was already handed
+        // over, after `path` is gone.
+        [json = options.Json, path](THidDevice*, BYTE ReportID, const BYTE* Data, USHORT Size) {
+            if (json) {
                 std::string bytes;
                 for (USHORT k = 0; k < Size; ++k)
                     bytes += IntToHex(Data[k], 2);
