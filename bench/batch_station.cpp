@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
 
     std::FILE* quiet = std::fopen("/dev/null", "w");
     TCliOptions options;
-    BatchCommand(options, batch, quiet, [&rows](const TStationRow& row) {
+    BatchCommand(options, batch, quiet, [&rows](const TStationRow& row, std::chrono::microseconds) {
         std::lock_guard lock(rows.mutex);
         rows.flushedAt.emplace(row.Serial, Clock::now());
         if (row.Result == "ok") {

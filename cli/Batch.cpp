@@ -1,5 +1,6 @@
 #include "cli/Batch.h"
 
+#include "cli/StationLedger.h"
 #include "locator/LocatorAnswer.h"
 #include "locator/LocatorCommands.h"
 
@@ -38,7 +39,7 @@ std::string fileBytes(const std::string& path) {
 class TStation {
 public:
     TStation(const TCliOptions& options, const TBatchOptions& batch, std::FILE* progress,
-             const std::function<void(const TStationRow&)>& onRow)
+             const TRowObserver& onRow)
         : FOptions(options), FBatch(batch), FProgress(progress), FOnRow(onRow),
           FProfile(LoadProfileFile(batch.ProfilePath)),
           FProfileSha256(sha256Hex(fileBytes(batch.ProfilePath))),
@@ -46,6 +47,10 @@ public:
           FLog(openLog(batch.LogPath)), FLink(options.Timeout),
           FNextLocationId(batch.FirstLocationId.value_or(0)) {
         FLink.OnDevicesChanged = [this] { FChanged = true; };
+        if (!batch.Ledger.empty())
+            FLedger = std::make_unique<StationLedger>(
+                batch.Ledger, batch.Station, [this](const std::string& line) { say(line); },
+                [this](const LedgerIdRecord& reservation) { return ReadBack(reservation); });
         if (FLog->RepairedBytes() > 0)
             say("The log's last row was cut short (" + std::to_string(FLog->RepairedBytes()) +
                 " bytes); removed it.");
@@ -55,6 +60,8 @@ public:
         say("Waiting for locators; plug one in (Ctrl-C to stop).");
         while (!StopRequested && !Finished()) {
             FLink.Pump(std::chrono::milliseconds(20));
+            if (FLedger && LedgerCameBack())
+                FChanged = true;
             if (!FChanged)
                 continue;
             FChanged = false;
@@ -80,9 +87,9 @@ private:
             say("Done: " + std::to_string(FWritten) + " locators written.");
             return true;
         }
-        if (FBatch.FirstLocationId && !NextLocationId()) {
+        if (FLedger ? FRangeUsedUp : FBatch.FirstLocationId && !NextLocationId()) {
             say("Done: the Location IDs up to " + std::to_string(FBatch.LastLocationId) +
-                " are used up.");
+                " are used up" + (FLedger ? " in the ledger." : "."));
             return true;
         }
         return false;
@@ -124,7 +131,7 @@ private:
     }
 
     bool IsNew(const TListedDevice& device) {
-        if (FSetAside.contains(device.Path))
+        if (FSetAside.contains(device.Path) || FWaitingForLedger.contains(device.Path))
             return false;
         const bool written = device.Serial.empty() ? FPortsWritten.contains(device.Path)
                                                    : FLog->WrittenSerials().contains(device.Serial);
@@ -137,18 +144,17 @@ private:
     }
 
     void Provision(const TListedDevice& device) {
-        TStationRow row;
-        row.Station = FBatch.Station;
-        row.DevicePath = device.Path;
-        row.Serial = device.Serial;
-        row.Product = device.Name;
-        row.Release = HexWord(device.Release);
-        row.ProfileName = FProfileName;
-        row.ProfileSha256 = FProfileSha256;
+        TStationRow row = NewRow(device);
+        std::optional<int> reserved;
+        if (FLedger && !(reserved = Reserve(device, row)))
+            return;
         try {
             FLink.Open(device);
             TLocatorConfig config = ConfigurationToWrite(FLink, FProfile);
-            if (FBatch.FirstLocationId) {
+            if (reserved) {
+                row.LocationId = *reserved;
+                config.LocationID = static_cast<std::uint16_t>(row.LocationId);
+            } else if (FBatch.FirstLocationId) {
                 row.LocationId = *NextLocationId();
                 FNextLocationId = row.LocationId + 1;
                 FGivenThisRun.insert(row.LocationId);
@@ -165,18 +171,144 @@ private:
             row.Error = error.what();
         }
         FLink.Close();
+        Finish(device, row);
+        if (reserved)
+            FLedger->settle(*reserved,
+                            row.Result == "ok"         ? IdState::Done
+                            : row.Result == "mismatch" ? IdState::Mismatch
+                                                       : IdState::Failed,
+                            AttemptOf(row));
+        Log(row);
+        Report(device, row);
+    }
+
+    TStationRow NewRow(const TListedDevice& device) const {
+        TStationRow row;
+        row.Station = FBatch.Station;
+        row.DevicePath = device.Path;
+        row.Serial = device.Serial;
+        row.Product = device.Name;
+        row.Release = HexWord(device.Release);
+        row.ProfileName = FProfileName;
+        row.ProfileSha256 = FProfileSha256;
+        return row;
+    }
+
+    void Finish(const TListedDevice& device, TStationRow& row) {
         row.DurationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                              Clock::now() - FFirstSeen[device.Path])
                              .count();
         row.TimeUtc = UtcTimestamp(std::chrono::system_clock::now(), false);
+    }
+
+    void Log(const TStationRow& row) {
         try {
             FLog->Append(row);
         } catch (const std::runtime_error& error) {
             throw ECliError(TExitCode::Failure, std::string(error.what()) + "; run stopped.");
         }
         if (FOnRow)
-            FOnRow(row);
-        Report(device, row);
+            FOnRow(row, FLedger ? FLedger->takeBusyTime() : std::chrono::microseconds{0});
+    }
+
+    static LedgerAttempt AttemptOf(const TStationRow& row) {
+        return {{row.DevicePath, row.Serial, row.ProfileSha256},
+                row.LocationId,
+                row.Result,
+                row.Error,
+                row.DurationMs};
+    }
+
+    // The ID the ledger reserves for the device; none when it refuses the device, the range
+    // is used up or the server is away (rows and messages say which).
+    std::optional<int> Reserve(const TListedDevice& device, TStationRow& row) {
+        Reservation reservation;
+        try {
+            if (!LedgerReady())
+                throw LedgerUnavailable(FLedger->whyAway());
+            reservation =
+                FLedger->reserve({device.Path, device.Serial, FProfileSha256},
+                                 FBatch.FirstLocationId.value_or(1), FBatch.LastLocationId);
+        } catch (const LedgerUnavailable& error) {
+            FWaitingForLedger.insert(device.Path);
+            Refuse(device, row,
+                   "the ledger cannot be reached (" + std::string(error.what()) +
+                       "); nothing was written",
+                   "It is written once the ledger is back.");
+            return std::nullopt;
+        }
+        const std::string holder = "station " + reservation.holderStation;
+        const std::string id = " (Location ID " + std::to_string(reservation.locationId) + ")";
+        switch (reservation.outcome) {
+        case Reservation::Outcome::Reserved:
+            return reservation.locationId;
+        case Reservation::Outcome::RangeUsedUp:
+            FRangeUsedUp = true;
+            break;
+        case Reservation::Outcome::Provisioned:
+            FSetAside.insert(device.Path);
+            Refuse(device, row,
+                   "already provisioned at " + holder + " at " + reservation.holderTime + id,
+                   "Unplug it and plug in the next one.");
+            break;
+        case Reservation::Outcome::InProgress:
+            FSetAside.insert(device.Path);
+            Refuse(device, row,
+                   "being written at " + holder + " since " + reservation.holderTime + id,
+                   "Unplug it; plugging it in again retries it.");
+            break;
+        }
+        return std::nullopt;
+    }
+
+    void Refuse(const TListedDevice& device, TStationRow& row, const std::string& why,
+                const std::string& advice) {
+        row.Result = "refused";
+        row.Error = why;
+        Finish(device, row);
+        FLedger->record(AttemptOf(row));
+        Log(row);
+        say(device.Path + (device.Serial.empty() ? "" : " (serial " + device.Serial + ")") +
+            ": refused: " + why + ". " + advice);
+    }
+
+    // Whether the ledger can be used now; a ledger that refuses this station ends the run.
+    bool LedgerReady() {
+        try {
+            return FLedger->ready();
+        } catch (const LedgerError& error) {
+            throw ECliError(TExitCode::Failure,
+                            "The ledger refuses this station: " + std::string(error.what()) + ".");
+        }
+    }
+
+    // True once when the ledger becomes usable: devices that waited for it are looked at again.
+    bool LedgerCameBack() {
+        const bool ready = LedgerReady();
+        const bool back = ready && !FLedgerWasReady;
+        FLedgerWasReady = ready;
+        if (back)
+            FWaitingForLedger.clear();
+        return back;
+    }
+
+    // The Location ID the locator of a reservation left open holds now, read from the device.
+    std::optional<int> ReadBack(const LedgerIdRecord& reservation) {
+        for (const TListedDevice& device : FLink.List()) {
+            const bool same = reservation.serial.empty() ? device.Path == reservation.devicePath
+                                                         : device.Serial == reservation.serial;
+            if (!device.Locator || !same)
+                continue;
+            std::optional<int> held;
+            try {
+                FLink.Open(device);
+                held = DecodedAnswer(FLink.Exchange(ReadConfigurationCommand(nullptr))).LocationID;
+            } catch (const ECliError&) {
+            }
+            FLink.Close();
+            return held;
+        }
+        return std::nullopt;
     }
 
     void Report(const TListedDevice& device, const TStationRow& row) {
@@ -207,12 +339,16 @@ private:
     const TCliOptions& FOptions;
     const TBatchOptions& FBatch;
     std::FILE* FProgress;
-    std::function<void(const TStationRow&)> FOnRow;
+    TRowObserver FOnRow;
     TLocatorProfile FProfile;
     std::string FProfileSha256;
     std::string FProfileName;
     std::unique_ptr<TStationLog> FLog;
     TLocatorLink FLink;
+    std::unique_ptr<StationLedger> FLedger;
+    bool FLedgerWasReady = false;
+    bool FRangeUsedUp = false;
+    std::set<std::string> FWaitingForLedger; // refused while the ledger was away
     int FNextLocationId;
     std::set<int> FGivenThisRun;
     std::set<std::string> FPortsWritten; // written devices without a serial, while attached
@@ -244,7 +380,7 @@ void ParseLocationIdRange(const std::string& text, TBatchOptions& options) {
 }
 
 void BatchCommand(const TCliOptions& options, const TBatchOptions& batch, std::FILE* progress,
-                  const std::function<void(const TStationRow&)>& onRow) {
+                  const TRowObserver& onRow) {
     TStation station(options, batch, progress, onRow);
     station.Run();
     if (options.Json)

@@ -15,15 +15,6 @@ std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-std::string quoted(const std::string& field) {
-    if (field.find_first_of(",\"\r\n") == std::string::npos)
-        return field;
-    std::string text = "\"";
-    for (const char c : field)
-        text += c == '"' ? std::string("\"\"") : std::string(1, c == '\n' || c == '\r' ? ' ' : c);
-    return text + "\"";
-}
-
 std::string readAll(int fd) {
     std::string text;
     char buffer[65536];
@@ -101,16 +92,25 @@ std::string TStationLog::Header() {
            "location_id,result,error,duration_ms\n";
 }
 
+std::string TStationLog::CsvField(const std::string& field) {
+    if (field.find_first_of(",\"\r\n") == std::string::npos)
+        return field;
+    std::string text = "\"";
+    for (const char c : field)
+        text += c == '"' ? std::string("\"\"") : std::string(1, c == '\n' || c == '\r' ? ' ' : c);
+    return text + "\"";
+}
+
 std::string TStationLog::FormatRow(const TStationRow& row) {
     const std::string fields[kColumns] = {
         row.TimeUtc,     row.Station,       row.DevicePath,
         row.Serial,      row.Product,       row.Release,
         row.ProfileName, row.ProfileSha256, row.LocationId ? std::to_string(row.LocationId) : "",
         row.Result,      row.Error,         std::to_string(row.DurationMs)};
-    std::string line = quoted(fields[0]);
+    std::string line = CsvField(fields[0]);
     for (int column = 1; column < kColumns; ++column) {
         line += ',';
-        line += quoted(fields[column]);
+        line += CsvField(fields[column]);
     }
     return line + "\n";
 }

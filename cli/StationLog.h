@@ -45,6 +45,8 @@ public:
 
     static std::string Header();
     static std::string FormatRow(const TStationRow& row);
+    // One field as a CSV line holds it: quoted where it has a comma, a quote or a line break.
+    static std::string CsvField(const std::string& field);
     // The fields of one CSV line (quotes as FormatRow writes them).
     static std::vector<std::string> SplitRow(const std::string& line);
 

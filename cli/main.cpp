@@ -3,6 +3,7 @@
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
+#include "cli/LedgerReport.h"
 #include "platform/sources/DeviceSourceFromEnvironment.h"
 
 #include <CLI/CLI.hpp>
@@ -84,6 +85,25 @@ int main(int argc, char* argv[]) {
     batch->add_option("--count", batchOptions.Count, "Stop after N locators")
         ->check(CLI::PositiveNumber);
     batch->add_flag("--reuse", batchOptions.Reuse, "Location IDs in the log may be given again");
+    const char* ledgerHelp = "PostgreSQL ledger shared by the stations (libpq connection string "
+                             "or URI, e.g. postgresql://user@host/db); also TARVEX_LEDGER";
+    batch
+        ->add_option("--ledger", batchOptions.Ledger,
+                     std::string(ledgerHelp) + ". Location IDs then come from the ledger "
+                                               "(range 1-4095 without --location-id)")
+        ->envname("TARVEX_LEDGER");
+
+    CLI::App* ledger = app.add_subcommand("ledger", "The PostgreSQL ledger the stations share");
+    ledger->require_subcommand(1);
+    CLI::App* report = ledger->add_subcommand(
+        "report", "What was provisioned, by which station, with which IDs; gaps, unverified");
+    TLedgerReportOptions reportOptions;
+    report->add_option("--ledger", reportOptions.Ledger, ledgerHelp)
+        ->envname("TARVEX_LEDGER")
+        ->required();
+    report->add_option("--since", reportOptions.Since, "Only IDs settled since TIME (UTC)");
+    report->add_option("--station", reportOptions.Station, "Only this station's IDs");
+    report->add_flag("--csv", reportOptions.Csv, "CSV, one row per ID, gaps included");
 
     try {
         app.parse(argc, argv);
@@ -113,6 +133,16 @@ int main(int argc, char* argv[]) {
             profile = LoadProfileFile(profilePath);
         if (*batch && !locationIds.empty())
             ParseLocationIdRange(locationIds, batchOptions);
+        if (*batch && !batchOptions.Ledger.empty() && batchOptions.Reuse)
+            throw ECliError(TExitCode::Usage, "--reuse cannot be used with --ledger: the ledger "
+                                              "never gives a Location ID twice.");
+        if (*batch && !batchOptions.Ledger.empty() && batchOptions.Station.empty())
+            throw ECliError(TExitCode::Usage, "--ledger needs --station NAME: the ledger tells "
+                                              "the stations apart by name.");
+        if (*ledger) {
+            LedgerReportCommand(options, reportOptions);
+            return static_cast<int>(TExitCode::Success);
+        }
 
         auto source = platform::deviceSourceFromEnvironment();
         if (!source)

@@ -13,6 +13,7 @@ set(layers
     platform/sources
     hid
     locator
+    ledger
     cli
     ui
     app)
@@ -27,11 +28,13 @@ set(platform_layers platform/base platform/device platform/win32 platform/uithre
     platform/hidclass platform/sources)
 set(allowed_hid ${platform_layers})
 set(allowed_locator ${platform_layers} hid)
-set(allowed_cli ${platform_layers} hid locator)
+# The ledger is a client of the database server only: it knows nothing of devices.
+set(allowed_ledger "")
+set(allowed_cli ${platform_layers} hid locator ledger)
 set(allowed_ui ${platform_layers} hid locator)
 set(allowed_app ${platform_layers} hid locator ui)
 # Qt is the window's business; below it only the event-loop adapter may use it.
-set(qt_free platform hid locator cli)
+set(qt_free platform hid locator ledger cli)
 set(qt_adapter platform/uithread/QtEventLoop)
 
 cmake_minimum_required(VERSION 3.25)
