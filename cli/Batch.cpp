@@ -234,7 +234,8 @@ private:
             Refuse(device, row,
                    "the ledger cannot be reached (" + std::string(error.what()) +
                        "); nothing was written",
-                   "It is written once the ledger is back.");
+                   "the ledger cannot be reached; nothing was written. It is written once the "
+                   "ledger is back.");
             return std::nullopt;
         }
         const std::string holder = "station " + reservation.holderStation;
@@ -249,27 +250,29 @@ private:
             FSetAside.insert(device.Path);
             Refuse(device, row,
                    "already provisioned at " + holder + " at " + reservation.holderTime + id,
-                   "Unplug it and plug in the next one.");
+                   "Unplug it and plug in the next one.", true);
             break;
         case Reservation::Outcome::InProgress:
             FSetAside.insert(device.Path);
             Refuse(device, row,
                    "being written at " + holder + " since " + reservation.holderTime + id,
-                   "Unplug it; plugging it in again retries it.");
+                   "Unplug it; plugging it in again retries it.", true);
             break;
         }
         return std::nullopt;
     }
 
+    // A refusal in the log and the ledger. What is said is the error with the advice after it,
+    // or the advice alone (when the error repeats what the station has said already).
     void Refuse(const TListedDevice& device, TStationRow& row, const std::string& why,
-                const std::string& advice) {
+                const std::string& advice, bool sayWhy = false) {
         row.Result = "refused";
         row.Error = why;
         Finish(device, row);
         FLedger->record(AttemptOf(row));
         Log(row);
         say(device.Path + (device.Serial.empty() ? "" : " (serial " + device.Serial + ")") +
-            ": refused: " + why + ". " + advice);
+            ": refused: " + (sayWhy ? why + ". " + advice : advice));
     }
 
     // Whether the ledger can be used now; a ledger that refuses this station ends the run.

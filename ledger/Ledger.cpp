@@ -53,18 +53,11 @@ std::string field(const Result& result, int row, int column) {
     return PQgetvalue(result.get(), row, column);
 }
 
-// libpq's messages, which may run over several indented lines, as one line.
-std::string oneLine(const std::string& text) {
-    std::string line;
-    for (const char c : text) {
-        const bool blank = c == '\n' || c == '\t' || c == ' ';
-        if (!blank)
-            line += c;
-        else if (!line.empty() && line.back() != ' ')
-            line += ' ';
-    }
-    while (!line.empty() && line.back() == ' ')
-        line.pop_back();
+// The first line of a libpq message: what failed. Later lines guess at causes.
+std::string firstLine(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    for (std::size_t blanks; (blanks = line.find("  ")) != std::string::npos;)
+        line.erase(blanks, 1);
     return line;
 }
 
@@ -98,7 +91,7 @@ struct PgConnection {
             result ? PQresultErrorField(result.get(), PG_DIAG_CONSTRAINT_NAME) : nullptr;
         sqlState = state ? state : "";
         constraint = named ? named : "";
-        const std::string message = oneLine(PQerrorMessage(conn.get()));
+        const std::string message = firstLine(PQerrorMessage(conn.get()));
         if (PQstatus(conn.get()) != CONNECTION_OK || sqlState.starts_with("08") ||
             sqlState.starts_with("57P")) {
             conn.reset();
@@ -112,7 +105,7 @@ struct PgConnection {
     void execAll(const char* sql) {
         Result result(PQexec(conn.get(), sql));
         if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-            const std::string message = oneLine(PQerrorMessage(conn.get()));
+            const std::string message = firstLine(PQerrorMessage(conn.get()));
             if (PQstatus(conn.get()) != CONNECTION_OK) {
                 conn.reset();
                 throw LedgerUnavailable(message);
@@ -154,7 +147,7 @@ void Ledger::connect() {
     pg_->conn.reset(PQconnectdbParams(keys, values, 1));
     if (!pg_->conn || PQstatus(pg_->conn.get()) != CONNECTION_OK) {
         const std::string message =
-            pg_->conn ? oneLine(PQerrorMessage(pg_->conn.get())) : "out of memory";
+            pg_->conn ? firstLine(PQerrorMessage(pg_->conn.get())) : "out of memory";
         pg_->conn.reset();
         throw LedgerUnavailable(message);
     }
