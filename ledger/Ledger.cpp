@@ -185,34 +185,39 @@ void Ledger::claimStation(const std::string& station) {
 
 Reservation Ledger::reserve(const std::string& station, const LedgerDevice& device, int first,
                             int last) {
+    // One statement: the serial's holder if it has one, else the lowest free ID, inserted.
     // Two stations may pick the same free ID, or the same serial, at once: the loser's insert
     // finds the ID taken (no row back) or the serial held (a unique violation), and looks again.
+    const std::string sql =
+        std::string("WITH holder AS (SELECT state, location_id, station, "
+                    "to_char(coalesce(settled_at, reserved_at), ") +
+        kUtc +
+        ") AS at FROM tarvex_location_ids WHERE $3 <> '' AND serial = $3 "
+        "AND state IN ('reserved', 'done', 'mismatch')), "
+        "free AS (SELECT min(c) AS id FROM generate_series($1::integer, $2::integer) c "
+        "WHERE NOT EXISTS (SELECT 1 FROM tarvex_location_ids WHERE location_id = c) "
+        "AND NOT EXISTS (SELECT 1 FROM holder)), "
+        "taken AS (INSERT INTO tarvex_location_ids "
+        "(location_id, state, station, device_path, serial, profile_sha256) "
+        "SELECT id, 'reserved', $4, $5, $3, $6 FROM free WHERE id IS NOT NULL "
+        "ON CONFLICT (location_id) DO NOTHING RETURNING location_id) "
+        "SELECT (SELECT location_id FROM taken), (SELECT id FROM free), h.state, h.location_id, "
+        "h.station, h.at FROM (SELECT 1) one LEFT JOIN holder h ON true";
     for (;;) {
-        const Result found = pg_->exec(
-            (std::string("SELECT (SELECT min(c) FROM generate_series($1::integer, $2::integer) c "
-                         "WHERE NOT EXISTS (SELECT 1 FROM tarvex_location_ids WHERE "
-                         "location_id = c)), h.state, h.location_id, h.station, "
-                         "to_char(coalesce(h.settled_at, h.reserved_at), ") +
-             kUtc +
-             ") FROM (SELECT 1) one LEFT JOIN tarvex_location_ids h ON $3 <> '' AND "
-             "h.serial = $3 AND h.state IN ('reserved', 'done', 'mismatch')")
-                .c_str(),
-            {std::to_string(first), std::to_string(last), device.serial});
-        if (!PQgetisnull(found.get(), 0, 1))
-            return {field(found, 0, 1) == "reserved" ? Reservation::Outcome::InProgress
+        const Result found = pg_->exec(sql.c_str(),
+                                       {std::to_string(first), std::to_string(last), device.serial,
+                                        station, device.devicePath, device.profileSha256},
+                                       "23505");
+        if (!found)
+            continue;
+        if (!PQgetisnull(found.get(), 0, 2))
+            return {field(found, 0, 2) == "reserved" ? Reservation::Outcome::InProgress
                                                      : Reservation::Outcome::Provisioned,
-                    std::stoi(field(found, 0, 2)), field(found, 0, 3), field(found, 0, 4)};
-        if (PQgetisnull(found.get(), 0, 0))
+                    std::stoi(field(found, 0, 3)), field(found, 0, 4), field(found, 0, 5)};
+        if (!PQgetisnull(found.get(), 0, 0))
+            return {Reservation::Outcome::Reserved, std::stoi(field(found, 0, 0)), "", ""};
+        if (PQgetisnull(found.get(), 0, 1))
             return {Reservation::Outcome::RangeUsedUp, 0, "", ""};
-        const std::string candidate = field(found, 0, 0);
-        const Result inserted = pg_->exec(
-            "INSERT INTO tarvex_location_ids "
-            "(location_id, state, station, device_path, serial, profile_sha256) "
-            "VALUES ($1::integer, 'reserved', $2, $3, $4, $5) "
-            "ON CONFLICT (location_id) DO NOTHING RETURNING location_id",
-            {candidate, station, device.devicePath, device.serial, device.profileSha256}, "23505");
-        if (inserted && PQntuples(inserted.get()) == 1)
-            return {Reservation::Outcome::Reserved, std::stoi(candidate), "", ""};
     }
 }
 
