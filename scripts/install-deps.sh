@@ -8,7 +8,8 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libudev-dev libcli11-dev nlohmann-json3-dev libssl-dev
+    qt6-base-dev libudev-dev libcli11-dev nlohmann-json3-dev libssl-dev libpq-dev
+    postgresql postgresql-common
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth
