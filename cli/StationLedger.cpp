@@ -85,7 +85,7 @@ void StationLedger::reconcile() {
         LedgerAttempt attempt{{open.devicePath, open.serial, open.profileSha256},
                               open.locationId,
                               written ? "reconciled" : "unverified",
-                              !found ? "not attached when its reservation was settled"
+                              !found ? "not plugged in, or no answer, when it was settled"
                               : written
                                   ? "read back: it holds its Location ID"
                                   : "read back: it holds Location ID " + std::to_string(*found),

@@ -167,7 +167,7 @@ void Ledger::connect() {
             throw LedgerError("the ledger's schema is version " + std::to_string(found) +
                               "; this tarvexctl knows version " +
                               std::to_string(kLedgerSchemaVersion) +
-                              " at most. Update tarvexctl on this station.");
+                              " at most; update tarvexctl on this station");
         pg_->exec("COMMIT", {});
     } catch (const LedgerError&) {
         pg_->conn.reset();
@@ -180,7 +180,7 @@ void Ledger::claimStation(const std::string& station) {
         pg_->exec("SELECT pg_try_advisory_lock(7305502, hashtext($1::text))", {station});
     if (field(claimed, 0, 0) != "t")
         throw LedgerError("a station named " + station +
-                          " is already running on this ledger; give each station its own name.");
+                          " is already running on this ledger; give each station its own name");
 }
 
 Reservation Ledger::reserve(const std::string& station, const LedgerDevice& device, int first,

@@ -179,6 +179,12 @@ TEST_F(LedgerTest, StationsWriteNothingWhileTheServerIsAwayAndResumeWhenItIsBack
     Tarvexctl& d = station("D", bench(serials("D-", 10), 200, 300), {"--count", "10"});
     Tarvexctl& e = station("E", bench(serials("E-", 10), 200, 300), {"--count", "10"});
     ASSERT_TRUE(eventually([&] { return countRows("D", "ok") >= 2 && countRows("E", "ok") >= 2; }));
+    // Each station settles its own reservations, so a second process under a name is refused.
+    Result twin = run(file("twin.txt", bench({"T-0"}, 0, 0)),
+                      {"batch", "--profile", profile_, "--log", (dir_ / "twin.csv").string(),
+                       "--station", "D", "--ledger", kLedger});
+    EXPECT_EQ(twin.status, 1);
+    EXPECT_NE(twin.err.find("a station named D is already running"), std::string::npos) << twin.err;
     ASSERT_EQ(std::system(stop), 0);
     ASSERT_TRUE(eventually(
         [&] { return countRows("D", "refused") >= 1 && countRows("E", "refused") >= 1; }));
