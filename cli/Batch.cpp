@@ -39,7 +39,7 @@ std::string fileBytes(const std::string& path) {
 class TStation {
 public:
     TStation(const TCliOptions& options, const TBatchOptions& batch, std::FILE* progress,
-             const TRowObserver& onRow)
+             const RowObserver& onRow)
         : FOptions(options), FBatch(batch), FProgress(progress), FOnRow(onRow),
           FProfile(LoadProfileFile(batch.ProfilePath)),
           FProfileSha256(sha256Hex(fileBytes(batch.ProfilePath))),
@@ -342,7 +342,7 @@ private:
     const TCliOptions& FOptions;
     const TBatchOptions& FBatch;
     std::FILE* FProgress;
-    TRowObserver FOnRow;
+    RowObserver FOnRow;
     TLocatorProfile FProfile;
     std::string FProfileSha256;
     std::string FProfileName;
@@ -383,7 +383,7 @@ void ParseLocationIdRange(const std::string& text, TBatchOptions& options) {
 }
 
 void BatchCommand(const TCliOptions& options, const TBatchOptions& batch, std::FILE* progress,
-                  const TRowObserver& onRow) {
+                  const RowObserver& onRow) {
     TStation station(options, batch, progress, onRow);
     station.Run();
     if (options.Json)

@@ -28,7 +28,7 @@ struct TBatchOptions {
 };
 
 // Sees each row once it is on disk, with the time the ledger took for that device.
-using TRowObserver =
+using RowObserver =
     std::function<void(const TStationRow& row, std::chrono::microseconds ledgerTime)>;
 
 // Parses "FIRST" or "FIRST-LAST" into options; ECliError Usage when it is not a range in 1-4095.
@@ -38,4 +38,4 @@ void ParseLocationIdRange(const std::string& text, TBatchOptions& options);
 // goes to `progress` (stdout, or stderr with --json). onRow, when set, sees each row once it is
 // on disk (the benchmarks time it).
 void BatchCommand(const TCliOptions& options, const TBatchOptions& batch, std::FILE* progress,
-                  const TRowObserver& onRow = {});
+                  const RowObserver& onRow = {});

@@ -114,13 +114,13 @@ void printText(const std::vector<LedgerIdRecord>& records,
 
 } // namespace
 
-void LedgerReportCommand(const TCliOptions& options, const TLedgerReportOptions& report) {
-    Ledger ledger(report.Ledger);
+void ledgerReportCommand(const TCliOptions& options, const LedgerReportOptions& report) {
+    Ledger ledger(report.ledger);
     std::vector<LedgerIdRecord> records;
     std::vector<int> heldIds;
     try {
         ledger.connect();
-        records = ledger.records(report.Since, report.Station);
+        records = ledger.records(report.since, report.station);
         heldIds = ledger.heldIds();
     } catch (const LedgerUnavailable& error) {
         throw ECliError(TExitCode::Failure,
@@ -133,11 +133,11 @@ void LedgerReportCommand(const TCliOptions& options, const TLedgerReportOptions&
     const auto gaps = idGaps(records, heldIds);
     if (options.Json)
         printJson(records, gaps);
-    else if (report.Csv)
+    else if (report.csv)
         printCsv(records, gaps);
     else if (records.empty())
         std::printf("The ledger holds no Location IDs%s.\n",
-                    report.Since || report.Station ? " that match" : "");
+                    report.since || report.station ? " that match" : "");
     else
         printText(records, gaps);
 }

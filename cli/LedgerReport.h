@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
-struct TLedgerReportOptions {
-    std::string Ledger; // a libpq connection string
-    std::optional<std::string> Since;
-    std::optional<std::string> Station;
-    bool Csv = false;
+struct LedgerReportOptions {
+    std::string ledger; // a libpq connection string
+    std::optional<std::string> since;
+    std::optional<std::string> station;
+    bool csv = false;
 };
 
 // Raises ECliError Failure when the ledger cannot be reached, Usage for a --since it refuses.
-void LedgerReportCommand(const TCliOptions& options, const TLedgerReportOptions& report);
+void ledgerReportCommand(const TCliOptions& options, const LedgerReportOptions& report);

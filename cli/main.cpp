@@ -97,13 +97,13 @@ int main(int argc, char* argv[]) {
     ledger->require_subcommand(1);
     CLI::App* report = ledger->add_subcommand(
         "report", "What was provisioned, by which station, with which IDs; gaps, unverified");
-    TLedgerReportOptions reportOptions;
-    report->add_option("--ledger", reportOptions.Ledger, ledgerHelp)
+    LedgerReportOptions reportOptions;
+    report->add_option("--ledger", reportOptions.ledger, ledgerHelp)
         ->envname("TARVEX_LEDGER")
         ->required();
-    report->add_option("--since", reportOptions.Since, "Only IDs settled since TIME (UTC)");
-    report->add_option("--station", reportOptions.Station, "Only this station's IDs");
-    report->add_flag("--csv", reportOptions.Csv, "CSV, one row per ID, gaps included");
+    report->add_option("--since", reportOptions.since, "Only IDs settled since TIME (UTC)");
+    report->add_option("--station", reportOptions.station, "Only this station's IDs");
+    report->add_flag("--csv", reportOptions.csv, "CSV, one row per ID, gaps included");
 
     try {
         app.parse(argc, argv);
@@ -140,7 +140,7 @@ int main(int argc, char* argv[]) {
             throw ECliError(TExitCode::Usage, "--ledger needs --station NAME: the ledger tells "
                                               "the stations apart by name.");
         if (*ledger) {
-            LedgerReportCommand(options, reportOptions);
+            ledgerReportCommand(options, reportOptions);
             return static_cast<int>(TExitCode::Success);
         }
 
