@@ -3,7 +3,8 @@
 const char* ExitCodeTable() {
     return "Exit status:\n"
            "  0  success\n"
-           "  1  other failure (for instance a station log that cannot be written)\n"
+           "  1  other failure (for instance a station log that cannot be written, or a ledger\n"
+           "     that refuses the station or cannot be reached for a report)\n"
            "  2  usage error: bad arguments, a refused profile, several locators and no --device\n"
            "  3  no locator found\n"
            "  4  permission denied on the device node\n"

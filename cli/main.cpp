@@ -86,7 +86,7 @@ int main(int argc, char* argv[]) {
         ->check(CLI::PositiveNumber);
     batch->add_flag("--reuse", batchOptions.Reuse, "Location IDs in the log may be given again");
     const char* ledgerHelp = "PostgreSQL ledger shared by the stations (libpq connection string "
-                             "or URI, e.g. postgresql://user@host/db); also TARVEX_LEDGER";
+                             "or URI, e.g. postgresql://user@host/db)";
     batch
         ->add_option("--ledger", batchOptions.Ledger,
                      std::string(ledgerHelp) + ". Location IDs then come from the ledger "
