@@ -170,6 +170,20 @@ TEST_F(LedgerTest, StationsNeverShareAnIdWriteASharedLocatorOnceAndSettleAKilled
             << "IDs between the ranges in use are gaps:\n"
             << report.out;
     }
+
+    Result ofC = run(file("none.txt", ""),
+                     {"ledger", "report", "--ledger", kLedger, "--csv", "--station", "C"});
+    ASSERT_EQ(ofC.status, 0) << ofC.err;
+    std::istringstream lines(ofC.out);
+    std::string line;
+    std::getline(lines, line); // header
+    while (std::getline(lines, line))
+        EXPECT_TRUE(line.find(",C,") != std::string::npos ||
+                    line.find(",gap,") != std::string::npos)
+            << line;
+    Result future = run(file("none.txt", ""),
+                        {"ledger", "report", "--ledger", kLedger, "--since", "2999-01-01"});
+    EXPECT_EQ(future.out, "The ledger holds no Location IDs that match.\n");
 }
 
 TEST_F(LedgerTest, StationsWriteNothingWhileTheServerIsAwayAndResumeWhenItIsBack) {
