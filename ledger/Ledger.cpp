@@ -9,8 +9,10 @@
 
 namespace {
 
-// Serialises the first stations creating the schema at once.
+// Advisory lock keys: one serialises the first stations creating the schema at once; under the
+// other, each running station holds its name.
 constexpr const char* kSchemaLockKey = "7305501";
+constexpr const char* kStationLockClass = "7305502";
 
 constexpr const char* kCreateSchema = R"sql(
 CREATE TABLE tarvex_ledger_schema (version integer NOT NULL);
@@ -68,9 +70,6 @@ struct PgConnection {
         void operator()(PGconn* conn) const { PQfinish(conn); }
     };
     std::unique_ptr<PGconn, Deleter> conn;
-    // A failed statement's SQLSTATE and constraint, for the callers that handle one.
-    std::string sqlState;
-    std::string constraint;
 
     // Runs one statement; raises LedgerUnavailable when the connection is lost, LedgerError
     // when the server refuses the statement, unless its SQLSTATE starts with `tolerated` (then
@@ -87,10 +86,7 @@ struct PgConnection {
         if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
             return result;
         const char* state = result ? PQresultErrorField(result.get(), PG_DIAG_SQLSTATE) : nullptr;
-        const char* named =
-            result ? PQresultErrorField(result.get(), PG_DIAG_CONSTRAINT_NAME) : nullptr;
-        sqlState = state ? state : "";
-        constraint = named ? named : "";
+        const std::string sqlState = state ? state : "";
         const std::string message = firstLine(PQerrorMessage(conn.get()));
         if (PQstatus(conn.get()) != CONNECTION_OK || sqlState.starts_with("08") ||
             sqlState.starts_with("57P")) {
@@ -176,8 +172,8 @@ void Ledger::connect() {
 }
 
 void Ledger::claimStation(const std::string& station) {
-    const Result claimed =
-        pg_->exec("SELECT pg_try_advisory_lock(7305502, hashtext($1::text))", {station});
+    const Result claimed = pg_->exec("SELECT pg_try_advisory_lock($1::integer, hashtext($2::text))",
+                                     {kStationLockClass, station});
     if (field(claimed, 0, 0) != "t")
         throw LedgerError("a station named " + station +
                           " is already running on this ledger; give each station its own name");
