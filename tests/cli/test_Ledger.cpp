@@ -109,8 +109,9 @@ TEST_F(LedgerTest, StationsNeverShareAnIdWriteASharedLocatorOnceAndSettleAKilled
     b.push_back("SHARED-1");
     station("A", bench(a, 200, 150), {"--location-id", "10-40"});
     station("B", bench(b, 200, 150), {"--location-id", "10-40"});
-    Tarvexctl& c = station("C", bench({"C-0", "C-1", "C-SLOW"}, 200, 150, "late 10000\n"),
-                           {"--location-id", "30-70"});
+    // C-SLOW's write is answered after a minute: the station is killed while it waits.
+    Tarvexctl& c = station("C", bench({"C-0", "C-1", "C-SLOW"}, 200, 150, "late 60000\n"),
+                           {"--location-id", "30-70", "--timeout", "120000"});
 
     const auto openForC = [] {
         for (const LedgerIdRecord& record : ledgerRecords())
