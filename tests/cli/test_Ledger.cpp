@@ -187,6 +187,27 @@ TEST_F(LedgerTest, StationsNeverShareAnIdWriteASharedLocatorOnceAndSettleAKilled
     EXPECT_EQ(future.out, "The ledger holds no Location IDs that match.\n");
 }
 
+TEST_F(LedgerTest, ARestartedStationRecordsAsWrittenTheIdItsLocatorHolds) {
+    // The simulated locator starts at Location ID 1, as one written with reservation 1 and
+    // killed before the station saw the answer would hold it.
+    Tarvexctl& killed = station("G", bench({"G-0"}, 0, 0, "late 60000\n"),
+                                {"--location-id", "1-1", "--timeout", "120000"});
+    ASSERT_TRUE(eventually([] { return ledgerRecords().size() == 1; }));
+    killed.signal(SIGKILL);
+    killed.wait();
+    Tarvexctl& again = station("G", "device locator\nserial G-0\n", {"--location-id", "1-1"});
+    ASSERT_TRUE(eventually([&] { return again.out().find("refused") != std::string::npos; }))
+        << again.out();
+    again.signal(SIGINT);
+    EXPECT_EQ(again.wait(), 0);
+    EXPECT_NE(again.out().find("Location ID 1 was left reserved for serial G-0; its locator holds "
+                               "it, so it is recorded as written."),
+              std::string::npos)
+        << again.out();
+    EXPECT_NE(again.out().find("refused: already provisioned at station G"), std::string::npos);
+    EXPECT_EQ(ledgerRecords().at(0).state, "done");
+}
+
 TEST_F(LedgerTest, StationsWriteNothingWhileTheServerIsAwayAndResumeWhenItIsBack) {
     const char* stop = std::getenv("TARVEX_LEDGER_TEST_STOP");
     const char* start = std::getenv("TARVEX_LEDGER_TEST_START");
