@@ -70,9 +70,8 @@ void StationLedger::connect() {
         }
     }
     reconcile();
-    if (everConnected_)
+    if (away_)
         say_("The ledger is reachable again; resuming.");
-    everConnected_ = true;
     away_ = false;
     whyAway_.clear();
     backoff_ = kFirstBackoff;

@@ -57,7 +57,6 @@ private:
     std::string whyAway_ = "not connected yet";
     std::chrono::steady_clock::time_point retryAt_{};
     std::chrono::milliseconds backoff_{500};
-    bool everConnected_ = false;
     bool away_ = false; // said so since the last connection
     std::chrono::microseconds busy_{0};
 };
