@@ -60,10 +60,7 @@ void StationLedger::connect() {
     held_.clear();
     for (std::size_t k = 0; k < held.size(); ++k) {
         try {
-            if (held[k].locationId)
-                ledger_.settle(station_, held[k].locationId, held[k].state, held[k].attempt);
-            else
-                ledger_.record(station_, held[k].attempt);
+            send(held[k]);
         } catch (const LedgerUnavailable&) {
             held_.assign(held.begin() + static_cast<std::ptrdiff_t>(k), held.end());
             throw;
@@ -121,27 +118,29 @@ Reservation StationLedger::reserve(const LedgerDevice& device, int first, int la
 }
 
 void StationLedger::settle(int locationId, IdState state, const LedgerAttempt& attempt) {
+    deliver({locationId, state, attempt});
+}
+
+void StationLedger::record(const LedgerAttempt& attempt) {
+    deliver({0, IdState::Failed, attempt});
+}
+
+void StationLedger::deliver(Held held) {
     if (!ledger_.connected()) {
-        held_.push_back({locationId, state, attempt});
+        held_.push_back(std::move(held));
         return;
     }
     try {
-        timed([&] { ledger_.settle(station_, locationId, state, attempt); });
+        timed([&] { send(held); });
     } catch (const LedgerUnavailable& error) {
-        held_.push_back({locationId, state, attempt});
+        held_.push_back(std::move(held));
         lost(error);
     }
 }
 
-void StationLedger::record(const LedgerAttempt& attempt) {
-    if (!ledger_.connected()) {
-        held_.push_back({0, IdState::Failed, attempt});
-        return;
-    }
-    try {
-        timed([&] { ledger_.record(station_, attempt); });
-    } catch (const LedgerUnavailable& error) {
-        held_.push_back({0, IdState::Failed, attempt});
-        lost(error);
-    }
+void StationLedger::send(const Held& held) {
+    if (held.locationId)
+        ledger_.settle(station_, held.locationId, held.state, held.attempt);
+    else
+        ledger_.record(station_, held.attempt);
 }

@@ -38,13 +38,17 @@ public:
     std::chrono::microseconds takeBusyTime();
 
 private:
+    // A settlement, or an attempt only (no ID, state unused).
     struct Held {
-        int locationId; // 0: an attempt only
+        int locationId;
         IdState state;
         LedgerAttempt attempt;
     };
 
     void connect();
+    // Sends now, or holds for the next connection while the server is away.
+    void deliver(Held held);
+    void send(const Held& held);
     void reconcile();
     void lost(const LedgerUnavailable& error);
     template <class Call> auto timed(Call call);
