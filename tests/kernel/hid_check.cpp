@@ -1,40 +1,45 @@
-// Drives the HID layer and the locator's protocol the way the window does, without a window:
-// a controller on the device source TARVEX_HID_PLATFORM chooses, the locator checked out on
-// ten attempts half a second apart, commands sent on the command road, and answers judged by
-// the same comparisons. The kernel check runs it inside the VM against uhid devices.
+// What the kernel check measures that tarvexctl does not show: which hot-plug events the native
+// source follows, and how a stream of numbered reports from the uhid locator arrives, through
+// the HID layer as the window reads it or through a plain hidraw read loop beside it.
 //
-//   tarvex_hidcheck list                   every listed device: ids, name, serial, node
-//   tarvex_hidcheck read                   connects and prints the locator's configuration
-//   tarvex_hidcheck set LOCATION_ID EXT1   writes the configuration read back with these two
-//                                          fields changed, and verifies the answer
-//   tarvex_hidcheck reset                  writes the factory defaults and verifies the answer
-//   tarvex_hidcheck flood COUNT SECONDS    connects and counts a stream of numbered reports
-//   tarvex_hidcheck replug SECONDS         prints "watching" once the locator is listed, then
-//                                          waits for it to leave and come back
+//   tarvex_hidcheck hotplug                  prints the native source's hot-plug mode
+//   tarvex_hidcheck flood [--stall MS] [--plain NODE] COUNT SECONDS
+//       asks the locator for its configuration, which starts the uhid device's stream, and
+//       counts the stream for up to SECONDS: by default through the HID layer, each report
+//       taken by the device's OnData handler on the UI thread; with --plain, from NODE by
+//       poll() and a blocking read() (the reference: what any hidraw reader does). --stall
+//       holds the consumer (the UI thread, or the read loop) for MS milliseconds each second.
 //
-// Exit status: 0 done, 1 the device answered wrongly or lost reports, 2 bad arguments,
-// 3 the device may not be opened (the permission message is printed), 4 the device went away
-// (printed as "device gone"), 5 no locator or no answer in time.
+// flood prints one line: received, lost (gaps in the numbers), out of order, not arrived by the
+// deadline, dropped inside the HID layer, and the latency from the sender's time stamp to the
+// consumer (median and 99th percentile).
+//
+// Exit status: 0 every report arrived in order, 1 reports lost or reordered, 2 bad arguments,
+// 3 no locator or no access to it, 4 the device went away.
 
 #include "hid/HidControllerClass.h"
-#include "locator/DeviceAccess.h"
 #include "locator/DeviceCommand.h"
-#include "locator/LocatorAnswer.h"
 #include "locator/LocatorReport.h"
-#include "platform/base/Convert.h"
 #include "platform/device/DeviceSource.h"
 #include "platform/sources/DeviceSourceFromEnvironment.h"
 #include "platform/sources/LinuxDeviceSource.h"
 #include "platform/uithread/EventLoop.h"
-#include "platform/win32/Utf16.h"
+#include "platform/win32/Handles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <functional>
-#include <optional>
+#include <poll.h>
 #include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -43,352 +48,289 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kLocatorVID = 0x3F7C;
 constexpr int kLocatorPID = 0x5A21;
-constexpr int kConnectAttempts = 10;
-constexpr auto kAttemptInterval = std::chrono::milliseconds(500);
-constexpr auto kAnswerDeadline = std::chrono::seconds(10);
-constexpr std::uint8_t kFloodMarker = 'F';
+constexpr std::uint8_t kStreamMarker = 'F';
+constexpr std::size_t kReportBytes = 64; // the locator's reports, without a report ID
 
 enum ExitStatus {
     Done = 0,
-    WrongAnswer = 1,
+    Incomplete = 1,
     BadArguments = 2,
-    PermissionDenied = 3,
+    NoLocator = 3,
     DeviceGone = 4,
-    NothingInTime = 5,
+};
+
+struct FloodOptions {
+    long count = 0;
+    long seconds = 0;
+    long stallMs = 0;
+    std::string plainNode; // empty: through the HID layer
 };
 
 long long millisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Pumps the UI thread's messages and synchronized procedures until the condition holds or the
-// deadline passes; whether it holds.
-bool pumpUntil(const std::function<bool()>& condition, Clock::duration timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (true) {
+// Counts the stream: data byte 0 'F', bytes 1-4 the number and bytes 5-12 the sender's
+// steady-clock time in nanoseconds (both big-endian). Other reports (the answer) are skipped.
+class StreamCount {
+public:
+    explicit StreamCount(long count) { latencies_.reserve(static_cast<std::size_t>(count)); }
+
+    void take(const std::uint8_t* data, std::size_t size) {
+        if (size < 13 || data[0] != kStreamMarker)
+            return;
+        const auto received = Clock::now();
+        const std::uint32_t number = static_cast<std::uint32_t>(bigEndian(data + 1, 4));
+        const Clock::time_point sent{std::chrono::nanoseconds(bigEndian(data + 5, 8))};
+        latencies_.push_back(
+            std::chrono::duration_cast<std::chrono::microseconds>(received - sent).count());
+        if (number < expected_)
+            ++outOfOrder_;
+        else
+            lost_ += number - expected_;
+        expected_ = std::max(expected_, number + 1);
+    }
+
+    bool seenUpTo(long count) const { return expected_ >= static_cast<std::uint32_t>(count); }
+
+    // The figures, and whether every one of count reports arrived once, in order. `dropped`
+    // says where the reports counted lost went, when the reader knows.
+    bool report(long count, long long elapsedMs, const std::string& dropped,
+                const std::string& cpu) {
+        const long received = static_cast<long>(latencies_.size());
+        std::printf("received %ld of %ld in %lld ms: %ld lost%s, %ld out of order, %ld not "
+                    "arrived by the deadline; latency median %s, p99 %s; %s\n",
+                    received, count, elapsedMs, lost_, dropped.c_str(), outOfOrder_,
+                    count - static_cast<long>(expected_), percentile(50).c_str(),
+                    percentile(99).c_str(), cpu.c_str());
+        return received == count && lost_ == 0 && outOfOrder_ == 0;
+    }
+
+private:
+    static std::uint64_t bigEndian(const std::uint8_t* bytes, int length) {
+        std::uint64_t value = 0;
+        for (int k = 0; k < length; ++k)
+            value = (value << 8) | bytes[k];
+        return value;
+    }
+
+    std::string percentile(int which) {
+        if (latencies_.empty())
+            return "-";
+        const auto at =
+            latencies_.begin() + static_cast<long>((latencies_.size() - 1) * which / 100);
+        std::nth_element(latencies_.begin(), at, latencies_.end());
+        return std::to_string(*at) + " us";
+    }
+
+    std::vector<long long> latencies_;
+    std::uint32_t expected_ = 0;
+    long lost_ = 0;
+    long outOfOrder_ = 0;
+};
+
+// Holds the consumer's thread for the stall's length once every second from the start.
+class StallSchedule {
+public:
+    explicit StallSchedule(long stallMs) : length_(std::chrono::milliseconds(stallMs)) {}
+    void start() { next_ = Clock::now() + std::chrono::seconds(1); }
+    void stallIfDue() {
+        if (length_.count() == 0 || Clock::now() < next_)
+            return;
+        std::this_thread::sleep_for(length_);
+        next_ += std::chrono::seconds(1);
+    }
+
+private:
+    const std::chrono::milliseconds length_;
+    Clock::time_point next_;
+};
+
+// Runs the work posted to this (the UI) thread until the condition holds or the deadline
+// passes, calling eachTurn after every pass.
+void pumpUntil(const std::function<bool()>& done, Clock::time_point deadline,
+               const std::function<void()>& eachTurn) {
+    while (!done() && Clock::now() < deadline) {
         platform::PumpMessages();
-        if (condition())
-            return true;
-        if (Clock::now() >= deadline)
-            return false;
+        eachTurn();
         platform::WaitForPostedWork(10);
     }
 }
 
-std::string utf8(const std::u16string& text) {
-    return platform::utf8FromUtf16(text.c_str());
+// The processor time this process's threads have used, in milliseconds: this (the UI) thread,
+// the devices' readers, and the rest (the report I/O thread above all). Where the time goes
+// shows where a reader that falls behind spends it.
+std::string threadTimes() {
+    long long ui = 0, readers = 0, rest = 0;
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    DIR* tasks = ::opendir("/proc/self/task");
+    while (const dirent* task = tasks ? ::readdir(tasks) : nullptr) {
+        const std::string stat = "/proc/self/task/" + std::string(task->d_name) + "/stat";
+        std::FILE* file = task->d_name[0] == '.' ? nullptr : std::fopen(stat.c_str(), "r");
+        if (!file)
+            continue;
+        char line[512] = {};
+        const bool read = std::fgets(line, sizeof line, file) != nullptr;
+        std::fclose(file);
+        // "tid (name) state ..." with user and system time the 12th and 13th fields after it.
+        const char* open = std::strchr(line, '(');
+        const char* close = std::strrchr(line, ')');
+        unsigned long long user = 0, system = 0;
+        if (!read || !open || !close ||
+            std::sscanf(close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                        &system) != 2)
+            continue;
+        const long long ms = static_cast<long long>(user + system) * 1000 / ticksPerSecond;
+        if (std::atoi(task->d_name) == ::getpid())
+            ui += ms;
+        else if (std::string(open + 1, close).starts_with("THidDeviceRead"))
+            readers += ms;
+        else
+            rest += ms;
+    }
+    if (tasks)
+        ::closedir(tasks);
+    return "CPU " + std::to_string(ui) + " ms on the UI thread, " + std::to_string(readers) +
+           " ms on the reader, " + std::to_string(rest) + " ms on the I/O thread and others";
 }
 
-// The device's serial number as the HID class call reports it (on Linux the kernel's HID_UNIQ).
-std::string serialOf(THidDevice* device) {
-    char16_t buffer[127] = {};
-    if (!device->OpenFile())
-        return "";
-    const bool read = HidD_GetSerialNumberString(device->HidFileHandle(), buffer, sizeof buffer);
-    device->CloseFile();
-    return read ? utf8(buffer) : "";
-}
-
-// One controller and at most one connected locator, as the window holds them. Handlers the
-// device holds call into the session, which outlives the device.
-class Session {
-public:
-    Session() {
-        controller_.SetOnDeviceUnplug(THidPlugEvent(std::function<void(THidDevice*)>(
-            [this](THidDevice* device) { deviceUnplugged(device); })));
-        // The controller lists the devices at the first pass of the loop.
-        pumpUntil([] { return false; }, std::chrono::milliseconds(50));
-    }
-    ~Session() {
-        // Workers still waiting for this thread finish before the device goes.
-        pumpUntil([] { return CommandsInFlight() == 0; }, std::chrono::seconds(2));
-        delete device_;
-    }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    THidDeviceController& controller() { return controller_; }
-    THidDevice* device() const { return device_; }
-    bool gone() const { return gone_; }
-
-    // Checks the locator out on up to ten attempts; Done, PermissionDenied or NothingInTime.
-    ExitStatus connect() {
-        std::string deniedPath;
-        for (int attempt = 0; attempt < kConnectAttempts; ++attempt) {
-            if (attempt > 0)
-                pumpUntil([] { return false; }, kAttemptInterval);
-            controller_.CheckIn(device_);
-            if (!controller_.CheckOutByID(device_, kLocatorVID, kLocatorPID))
-                continue;
-            if (!device_->HasReadWriteAccess()) {
-                deniedPath = utf8(device_->PnPInfo()->DevicePath());
-                controller_.CheckIn(device_);
-                continue;
-            }
-            device_->SetNumInputBuffers(64);
-            device_->SetNumOverlappedBuffers(64);
-            device_->SetOnDataError(THidDataErrorEvent(std::function<void(THidDevice*, DWORD)>(
-                [this](THidDevice*, DWORD) { noteDataError(); })));
-            return Done;
-        }
-        if (!deniedPath.empty()) {
-            std::printf("%s\n", PermissionDeniedText(deniedPath).c_str());
-            return PermissionDenied;
-        }
+// The HID layer as the window uses it: the locator checked out of a controller, its reports
+// delivered to OnData on this (the UI) thread, which pumps the posted work itself.
+int floodThroughHidLayer(const FloodOptions& options) {
+    StreamCount stream(options.count); // before the controller: the device's handler uses it
+    StallSchedule stall(options.stallMs);
+    bool gone = false;
+    THidDevice* device = nullptr;
+    THidDeviceController controller{nullptr, nullptr};
+    controller.SetOnDeviceUnplug(THidPlugEvent(std::function<void(THidDevice*)>(
+        [&](THidDevice* unplugged) { gone = gone || unplugged == device; })));
+    platform::PumpMessages(); // the controller lists the devices here
+    if (!controller.CheckOutByID(device, kLocatorVID, kLocatorPID)) {
         std::printf("no locator\n");
-        return NothingInTime;
+        return NoLocator;
     }
-
-    // Starts one command on the connected device; the handler takes what the device sends.
-    void send(std::uint8_t code, std::function<void(TReport&)> complete, THidDataEvent handler) {
-        TDeviceCommand command;
-        command.Prepare = [code](TReport& HidData) { HidData.Data[0] = code; };
-        command.Complete = std::move(complete);
-        command.Handler = std::move(handler);
-        sentAt_ = Clock::now();
-        StartDeviceCommand([this] { return device_; }, std::move(command));
+    if (!device->HasReadWriteAccess()) {
+        std::printf("no access to the locator\n");
+        controller.CheckIn(device);
+        return NoLocator;
     }
+    device->SetNumInputBuffers(64);
+    device->SetNumOverlappedBuffers(64);
 
-    // Sends one command and waits for its answer (the first report whose first data byte
-    // echoes the command), the device leaving, or the deadline.
-    ExitStatus command(std::uint8_t code, std::function<void(TReport&)> complete,
-                       std::vector<std::uint8_t>& answer) {
-        awaited_ = code;
-        answer_.reset();
-        send(code, std::move(complete),
-             THidDataEvent(std::function<void(THidDevice*, BYTE, const BYTE*, USHORT)>(
-                 [this](THidDevice*, BYTE, const BYTE* Data, USHORT Size) {
-                     if (!answer_ && Size > 0 && Data[0] == awaited_)
-                         answer_.emplace(Data, Data + Size);
-                 })));
-        pumpUntil([&] { return answer_ || gone_; }, kAnswerDeadline);
-        if (answer_) {
-            answer = *answer_;
-            return Done;
-        }
-        if (gone_)
-            return reportGone();
-        std::printf("no answer in time\n");
-        return NothingInTime;
-    }
-
-    // How a command cut short by the device leaving ended: when the reader saw the error and
-    // when the unplug reached this thread, counted from the command's start.
-    ExitStatus reportGone() const {
-        const auto since = [&](Clock::time_point at) {
-            return std::to_string(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(at - sentAt_)
-                           .count()) +
-                   " ms";
-        };
-        std::printf("device gone: data error after %s, unplug after %s, %d commands in flight\n",
-                    dataErrorAt_ ? since(*dataErrorAt_).c_str() : "none", since(goneAt_).c_str(),
-                    CommandsInFlight());
+    TDeviceCommand command;
+    command.Prepare = [](TReport& HidData) { HidData.Data[0] = cmdReadConfig; };
+    command.Handler = THidDataEvent(std::function<void(THidDevice*, BYTE, const BYTE*, USHORT)>(
+        [&stream](THidDevice*, BYTE, const BYTE* Data, USHORT Size) { stream.take(Data, Size); }));
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::seconds(options.seconds);
+    stall.start();
+    StartDeviceCommand([&] { return gone ? nullptr : device; }, std::move(command));
+    pumpUntil([&] { return stream.seenUpTo(options.count) || gone; }, deadline,
+              [&] { stall.stallIfDue(); });
+    const long long elapsed = millisecondsSince(start);
+    const std::string cpu = threadTimes(); // while the reader still runs
+    // The layer counts what its own queues drop: the platform's queue of the read handle, and
+    // the hand-over to this thread. The rest of the lost never left the kernel's buffer.
+    const std::uint64_t platformQueue =
+        gone ? 0 : platform::droppedInputReports(device->HidOverlappedRead());
+    const std::uint64_t handOver = gone ? 0 : device->DroppedInputReports() - platformQueue;
+    // A command worker still waiting for this thread finishes before the device goes back.
+    pumpUntil([] { return CommandsInFlight() == 0; }, Clock::now() + std::chrono::seconds(2),
+              [] {});
+    controller.CheckIn(device);
+    if (gone) {
+        std::printf("device gone\n");
         return DeviceGone;
     }
+    return stream.report(options.count, elapsed,
+                         " (" + std::to_string(platformQueue) +
+                             " dropped by the platform's queue, " + std::to_string(handOver) +
+                             " by the hand-over)",
+                         cpu)
+               ? Done
+               : Incomplete;
+}
 
-private:
-    void deviceUnplugged(THidDevice* device) {
-        if (device == nullptr || device != device_)
-            return;
-        gone_ = true;
-        goneAt_ = Clock::now();
-        delete device_;
-        device_ = nullptr;
+// The same stream from the hidraw node with nothing in between: one report per read().
+int floodThroughPlainRead(const FloodOptions& options) {
+    const int fd = ::open(options.plainNode.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        std::printf("%s: %s\n", options.plainNode.c_str(), std::strerror(errno));
+        return NoLocator;
     }
-    void noteDataError() {
-        if (!dataErrorAt_)
-            dataErrorAt_ = Clock::now();
-    }
-
-    THidDeviceController controller_{nullptr, nullptr};
-    THidDevice* device_ = nullptr;
-    std::uint8_t awaited_ = 0;
-    std::optional<std::vector<std::uint8_t>> answer_;
-    bool gone_ = false;
-    Clock::time_point sentAt_;
-    Clock::time_point goneAt_;
-    std::optional<Clock::time_point> dataErrorAt_;
-};
-
-// The 64 data bytes of an answer as the report text, or empty when it is short.
-std::string answerText(const std::vector<std::uint8_t>& answer) {
-    return answer.size() >= kReportDataBytes ? ReportText(answer.data()) : "";
-}
-
-ExitStatus connectAndRead(Session& session, std::vector<std::uint8_t>& answer) {
-    if (const ExitStatus connected = session.connect(); connected != Done)
-        return connected;
-    return session.command(cmdReadConfig, nullptr, answer);
-}
-
-// Offers every device as the window's menu does, and reads its names while it is offered.
-int list() {
-    Session session;
-    THidDeviceController& controller = session.controller();
-    controller.OnEnumerate =
-        THidEnumerateEvent(std::function<bool(THidDevice*, int)>([](THidDevice* device, int) {
-            std::printf("%04X:%04X\t%s\t%s\t%s\n", device->Attributes().VendorID,
-                        device->Attributes().ProductID, utf8(device->ProductName()).c_str(),
-                        serialOf(device).c_str(), utf8(device->PnPInfo()->DevicePath()).c_str());
-            return true;
-        }));
-    return controller.Enumerate() > 0 ? Done : NothingInTime;
-}
-
-int read() {
-    Session session;
-    std::vector<std::uint8_t> answer;
-    if (const ExitStatus status = connectAndRead(session, answer); status != Done)
-        return status;
-    const std::string text = answerText(answer);
-    if (text.empty()) {
-        std::printf("short answer of %zu bytes\n", answer.size());
-        return WrongAnswer;
-    }
-    std::printf("%s\n", text.substr(0, 17 * 3 - 1).c_str()); // the command and 16 fields
-    return Done;
-}
-
-int set(const std::string& locationId, const std::string& ext1) {
-    Session session;
-    std::vector<std::uint8_t> answer;
-    if (const ExitStatus status = connectAndRead(session, answer); status != Done)
-        return status;
-    if (answer.size() < kReportDataBytes)
-        return WrongAnswer;
-    TLocatorConfig config = DecodeLocatorConfig(answer.data());
-    try {
-        config.LocationID = static_cast<std::uint16_t>(StrToInt(locationId));
-        config.Ext1 = static_cast<std::uint8_t>(StrToInt("$" + ext1));
-    } catch (const EConvertError& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return BadArguments;
-    }
-    TReport sent;
-    const ExitStatus status = session.command(
-        cmdWriteConfig,
-        [&](TReport& HidData) {
-            EncodeLocatorConfig(config, HidData);
-            sent = HidData;
-        },
-        answer);
-    if (status != Done)
-        return status;
-    // What the window's controls would show for the configuration sent, against the answer.
-    const std::vector<std::string> failed =
-        CompareLocatorUIValues(answerText(answer), SelectionFromReportText(ReportText(sent.Data)));
-    for (const std::string& line : failed)
-        std::printf("%s\n", line.c_str());
-    std::printf("%s\n", failed.empty() ? "Configuration has been set."
-                                       : "Configuration might not have been set correctly!");
-    return failed.empty() ? Done : WrongAnswer;
-}
-
-int reset() {
-    Session session;
-    std::vector<std::uint8_t> answer;
-    if (const ExitStatus status = connectAndRead(session, answer); status != Done)
-        return status;
-    const ExitStatus status = session.command(
-        cmdWriteConfig, [](TReport& HidData) { EncodeLocatorConfig(kFactoryDefaults, HidData); },
-        answer);
-    if (status != Done)
-        return status;
-    const bool reset = MatchesFactoryDefaults(answerText(answer));
-    std::printf("%s\n", reset ? "Factory reset complete."
-                              : "Factory reset might not have been set correctly.");
-    return reset ? Done : WrongAnswer;
-}
-
-// Counts a stream of numbered reports: data byte 0 'F', bytes 1-4 the number (big-endian).
-struct StreamCount {
-    long received = 0;
-    long lost = 0;
-    long outOfOrder = 0;
-    std::uint32_t expected = 0;
-
-    void take(const BYTE* Data, USHORT Size) {
-        if (Size < 5 || Data[0] != kFloodMarker)
-            return;
-        const std::uint32_t number = (std::uint32_t{Data[1]} << 24) |
-                                     (std::uint32_t{Data[2]} << 16) |
-                                     (std::uint32_t{Data[3]} << 8) | Data[4];
-        ++received;
-        if (number < expected)
-            ++outOfOrder;
-        else
-            lost += number - expected;
-        expected = number + 1;
-    }
-};
-
-// The stream starts once the device has answered a read.
-int flood(long count, long seconds) {
-    StreamCount stream; // before the session: the device's handler points at it
-    Session session;
-    if (const ExitStatus connected = session.connect(); connected != Done)
-        return connected;
+    StreamCount stream(options.count);
+    StallSchedule stall(options.stallMs);
+    std::uint8_t report[1 + kReportBytes]; // report ID 0, then the data bytes
+    std::fill(std::begin(report), std::end(report), 0xFF);
+    report[0] = 0;
+    report[1] = cmdReadConfig;
     const auto start = Clock::now();
-    session.send(cmdReadConfig, nullptr,
-                 THidDataEvent(std::function<void(THidDevice*, BYTE, const BYTE*, USHORT)>(
-                     [&stream](THidDevice*, BYTE, const BYTE* Data, USHORT Size) {
-                         stream.take(Data, Size);
-                     })));
-    pumpUntil([&] { return stream.expected >= count || session.gone(); },
-              std::chrono::seconds(seconds));
-    const std::uint64_t dropped = session.device() ? session.device()->DroppedInputReports() : 0;
-    const long long elapsed = std::max(1LL, millisecondsSince(start));
-    const long late = count - static_cast<long>(stream.expected); // never seen: lost or unsent
-    std::printf("received %ld of %ld in %lld ms (%lld a second): %ld missing in the sequence, "
-                "%ld out of order, %llu dropped by the reader, %ld not arrived by the deadline\n",
-                stream.received, count, elapsed, stream.received * 1000LL / elapsed, stream.lost,
-                stream.outOfOrder, static_cast<unsigned long long>(dropped), late);
-    const bool whole = stream.received == count && stream.lost == 0 && stream.outOfOrder == 0;
-    return whole && dropped == 0 ? Done : WrongAnswer;
-}
-
-bool locatorListed(THidDeviceController& controller) {
-    return controller.CountByID(kLocatorVID, kLocatorPID) > 0;
-}
-
-int replug(long seconds) {
-    Session session;
-    THidDeviceController& controller = session.controller();
-    const auto timeout = std::chrono::seconds(seconds);
-    if (!pumpUntil([&] { return locatorListed(controller); }, timeout)) {
-        std::printf("no locator\n");
-        return NothingInTime;
+    const auto deadline = start + std::chrono::seconds(options.seconds);
+    stall.start();
+    int status = ::write(fd, report, sizeof report) == sizeof report ? Done : DeviceGone;
+    while (status == Done && !stream.seenUpTo(options.count) && Clock::now() < deadline) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 100) < 0 && errno != EINTR)
+            status = DeviceGone;
+        if ((readable.revents & (POLLERR | POLLHUP)) && !(readable.revents & POLLIN))
+            status = DeviceGone;
+        if (readable.revents & POLLIN) {
+            const ssize_t length = ::read(fd, report, sizeof report);
+            if (length < 0 && errno != EINTR)
+                status = DeviceGone;
+            if (length > 0)
+                stream.take(report, static_cast<std::size_t>(length));
+        }
+        stall.stallIfDue();
     }
+    const long long elapsed = millisecondsSince(start);
+    ::close(fd);
+    if (status == DeviceGone) {
+        std::printf("device gone\n");
+        return DeviceGone;
+    }
+    rusage used{};
+    ::getrusage(RUSAGE_SELF, &used);
+    const auto ms = [](const timeval& time) { return time.tv_sec * 1000LL + time.tv_usec / 1000; };
+    return stream.report(options.count, elapsed, "",
+                         "CPU " + std::to_string(ms(used.ru_utime) + ms(used.ru_stime)) + " ms")
+               ? Done
+               : Incomplete;
+}
+
+int hotplug() {
     const auto* native =
         dynamic_cast<const platform::LinuxDeviceSource*>(&platform::deviceSource());
-    std::printf("watching, hot-plug from %s\n",
-                native ? platform::hotplugModeName(native->hotplugMode()) : "the simulation");
-    std::fflush(stdout);
-    if (!pumpUntil([&] { return !locatorListed(controller); }, timeout)) {
-        std::printf("the locator never left\n");
-        return NothingInTime;
-    }
-    const auto left = Clock::now();
-    std::printf("gone\n");
-    std::fflush(stdout);
-    if (!pumpUntil([&] { return locatorListed(controller); }, timeout)) {
-        std::printf("the locator never came back\n");
-        return NothingInTime;
-    }
-    std::printf("back %lld ms after it left\n", millisecondsSince(left));
+    std::printf("%s\n", native ? platform::hotplugModeName(native->hotplugMode()) : "simulation");
     return Done;
 }
 
 bool number(const char* text, long& value) {
     char* end = nullptr;
     value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && value > 0;
+    return end != text && *end == '\0' && value >= 0;
+}
+
+bool parseFlood(int argc, char** argv, FloodOptions& options) {
+    int next = 2;
+    for (; next + 1 < argc && argv[next][0] == '-'; next += 2) {
+        const std::string option = argv[next];
+        if (option == "--stall" && number(argv[next + 1], options.stallMs))
+            continue;
+        if (option == "--plain") {
+            options.plainNode = argv[next + 1];
+            continue;
+        }
+        return false;
+    }
+    return argc == next + 2 && number(argv[next], options.count) &&
+           number(argv[next + 1], options.seconds) && options.count > 0 && options.seconds > 0 &&
+           options.stallMs < 1000;
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: tarvex_hidcheck list | read | set LOCATION_ID EXT1 | reset | "
-                         "flood COUNT SECONDS | replug SECONDS\n");
+    std::fprintf(stderr, "usage: tarvex_hidcheck hotplug | "
+                         "flood [--stall MS] [--plain NODE] COUNT SECONDS\n");
     return BadArguments;
 }
 
@@ -400,20 +342,13 @@ int main(int argc, char** argv) {
         return BadArguments;
     platform::installDeviceSource(std::move(source));
     const std::string verb = argc > 1 ? argv[1] : "";
-    long first = 0, second = 0;
+    FloodOptions flood;
     int status = BadArguments;
-    if (verb == "list" && argc == 2)
-        status = list();
-    else if (verb == "read" && argc == 2)
-        status = read();
-    else if (verb == "set" && argc == 4)
-        status = set(argv[2], argv[3]);
-    else if (verb == "reset" && argc == 2)
-        status = reset();
-    else if (verb == "flood" && argc == 4 && number(argv[2], first) && number(argv[3], second))
-        status = flood(first, second);
-    else if (verb == "replug" && argc == 3 && number(argv[2], first))
-        status = replug(first);
+    if (verb == "hotplug" && argc == 2)
+        status = hotplug();
+    else if (verb == "flood" && parseFlood(argc, argv, flood))
+        status =
+            flood.plainNode.empty() ? floodThroughHidLayer(flood) : floodThroughPlainRead(flood);
     else
         return usage();
     std::fflush(stdout);

@@ -10,11 +10,12 @@
 // --slow MS         answers MS milliseconds after the output report
 // --flood RATE COUNT  once the first output report is answered, sends COUNT input reports at
 //                   RATE a second (never faster): data byte 0 'F', bytes 1-4 the sequence
-//                   number from 0 (big-endian), 0xFF after
+//                   number from 0, bytes 5-12 the steady clock's time of sending in
+//                   nanoseconds (both big-endian), 0xFF after
 //
 // Prints "created" once the kernel has the device and "destroyed" when it is gone (after how
-// many stream reports it sent, with --flood); SIGTERM destroys it too. Exits 0 then, 2 on a bad
-// option, 1 when uhid fails.
+// many stream reports it sent, with --flood, in what time, and how often it fell behind its
+// timetable); SIGTERM destroys it too. Exits 0 then, 2 on a bad option, 1 when uhid fails.
 
 #include "platform/sources/SimDeviceBehaviour.h"
 
@@ -175,7 +176,8 @@ private:
             return false;
         destroyed_ = true;
         if (options_.floodCount > 0)
-            std::printf("sent %ld of %ld stream reports\n", floodSent_, options_.floodCount);
+            std::printf("sent %ld of %ld stream reports in %lld ms, fell behind %ld times\n",
+                        floodSent_, options_.floodCount, floodMilliseconds(), floodRestarts_);
         std::printf("destroyed\n");
         std::fflush(stdout);
         return true;
@@ -249,8 +251,13 @@ private:
     void startFloodOnce(Clock::time_point now) {
         if (options_.floodCount > 0 && !flooding_ && floodSent_ == 0) {
             flooding_ = true;
-            floodStart_ = now;
+            floodStart_ = floodFirst_ = floodLast_ = now;
         }
+    }
+
+    long long floodMilliseconds() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(floodLast_ - floodFirst_)
+            .count();
     }
 
     // Reports go out on a fixed timetable, so the rate holds on average despite wake-up jitter.
@@ -266,17 +273,28 @@ private:
         if (flooding_ && now - nextFloodDue() > kLongestCatchUp) {
             floodStart_ = now;
             floodSentAtStart_ = floodSent_;
+            ++floodRestarts_;
         }
         while (flooding_ && nextFloodDue() <= now) {
             Report report(platform::SimLocatorReportLength, 0xFF);
             report[0] = 0;
             report[1] = FloodMarker;
-            for (int byte = 0; byte < 4; ++byte)
-                report[2 + byte] = static_cast<std::uint8_t>(floodSent_ >> (24 - 8 * byte));
+            putBigEndian(static_cast<std::uint64_t>(floodSent_), 4, &report[2]);
+            floodLast_ = Clock::now();
+            putBigEndian(
+                static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                               floodLast_.time_since_epoch())
+                                               .count()),
+                8, &report[6]);
             sendInput(report);
             if (++floodSent_ == options_.floodCount)
                 flooding_ = false;
         }
+    }
+
+    static void putBigEndian(std::uint64_t value, int bytes, std::uint8_t* to) {
+        for (int byte = 0; byte < bytes; ++byte)
+            to[byte] = static_cast<std::uint8_t>(value >> (8 * (bytes - 1 - byte)));
     }
 
     // Null (wait for an event) while nothing is due.
@@ -305,7 +323,10 @@ private:
     bool flooding_ = false;
     long floodSent_ = 0;
     long floodSentAtStart_ = 0;
+    long floodRestarts_ = 0;
     Clock::time_point floodStart_;
+    Clock::time_point floodFirst_; // the stream's first and latest report
+    Clock::time_point floodLast_;
     timespec wait_{};
 };
 
