@@ -64,13 +64,14 @@ else
 fi
 
 missing=()
-for file in /usr/bin/tarvex /usr/lib/udev/rules.d/70-tarvex-locator.rules \
+for file in /usr/bin/tarvex /usr/bin/tarvexctl /usr/lib/udev/rules.d/70-tarvex-locator.rules \
     /usr/share/applications/tarvex.desktop /usr/share/icons/hicolor/scalable/apps/tarvex.svg \
-    /usr/share/man/man1/tarvex.1.gz /usr/share/doc/tarvex/copyright; do
+    /usr/share/man/man1/tarvex.1.gz /usr/share/man/man1/tarvexctl.1.gz \
+    /usr/share/doc/tarvex/copyright; do
     [[ -e $root$file ]] || missing+=("$file")
 done
 if ((${#missing[@]} == 0)); then
-    result PASS files "tool, udev rule, desktop entry, icon, manual page and copyright installed"
+    result PASS files "tool, tarvexctl, udev rule, desktop entry, icon, manual pages and copyright installed"
 else
     result FAIL files "missing: ${missing[*]}"
 fi

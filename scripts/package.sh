@@ -9,7 +9,9 @@ scripts/install-deps.sh package >/dev/null
 
 build=${1:-build-package}
 if [[ ! -f $build/CMakeCache.txt ]]; then
-    # CMake takes no CPPFLAGS: the preprocessor's (fortification) go with the compiler's.
+    # CMake takes no CPPFLAGS: the preprocessor's (fortification) go with the compiler's. All of
+    # Debian's hardening, binding every symbol at start-up (read-only relocations) included.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
     CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
         LDFLAGS=$(dpkg-buildflags --get LDFLAGS) \
         cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
