@@ -212,6 +212,11 @@ permission_text() {
     echo "Tarvex may not read from and write to $1. Install the udev rule as the README's \"Real hardware\" section shows, then unplug the device and plug it in again."
 }
 
+# Waits up to 30 s for process $1 to end, and ends it (status 143) if it has not.
+ended() {
+    wait_until 300 eval "! kill -0 $1 2>/dev/null" || kill "$1"
+}
+
 holds_node() { # whether process $1 has node $2 open
     ls -l "/proc/$1/fd" 2>/dev/null | grep -q " $2\$"
 }
@@ -227,14 +232,14 @@ check_replug() {
     wait_until 100 holds_node $watcher "$node"
     stop_device "$DEVICE_PID"
     left=$(uptime_cs)
-    wait_until 100 eval '! kill -0 $watcher 2>/dev/null'
+    ended $watcher
     wait "$watcher"
     watch_status=$?
     tarvexctl batch --profile $SET_PROFILE --log /tmp/station.csv --count 1 >/tmp/batch.log 2>&1 &
     station=$!
     wait_until 100 grep -q "Waiting for locators" /tmp/batch.log
     start_device --serial UHIDLOC0003
-    wait_until 200 eval '! kill -0 $station 2>/dev/null'
+    ended $station
     wait "$station"
     batch_status=$?
     took=$(($(uptime_cs) - left))
