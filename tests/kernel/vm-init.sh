@@ -33,6 +33,7 @@ result() { # PASS|FAIL name detail...
     verdict=$1 name=$2
     shift 2
     echo "tarvex-check: $verdict $name: $*"
+    echo "tarvex-time: $name done $(cut -d ' ' -f 1 /proc/uptime) s after boot" # in the log only
 }
 
 # Waits up to $1 tenths of a second for the command after it to succeed.
@@ -46,15 +47,23 @@ wait_until() {
     done
 }
 
-# Starts a uhid device with the given options; its pid in DEVICE_PID, its output in $DEVICE_LOG.
-# Returns once udev has handled its hidraw node.
+# Starts a uhid device with the serial number $1 and the options after it; its pid in
+# DEVICE_PID, its output in $DEVICE_LOG. The kernel adds the device in the background after
+# uhid's create: this returns once its hidraw node is there and udev has handled it.
 device_count=0
 start_device() {
+    serial=$1
+    shift
     device_count=$((device_count + 1))
     DEVICE_LOG=/tmp/device$device_count.log
-    tarvex_uhid_device "$@" >"$DEVICE_LOG" 2>&1 &
+    tarvex_uhid_device --serial "$serial" "$@" >"$DEVICE_LOG" 2>&1 &
     DEVICE_PID=$!
-    wait_until 50 grep -q created "$DEVICE_LOG" && udevadm settle
+    wait_until 100 hidraw_with_serial "$serial"
+    udevadm settle
+}
+
+hidraw_with_serial() { # whether a hidraw node's device has the serial number $1
+    grep -qs "^HID_UNIQ=$1\$" /sys/class/hidraw/*/device/uevent
 }
 
 # Ends the device of that pid (the kernel destroys it) and waits for its node to go.
@@ -145,7 +154,7 @@ check_read_set_verify_reset() {
 }
 
 check_flood() {
-    start_device --flood 1000 30000
+    start_device UHIDLOC0004 --flood 1000 30000
     # 30 s at the rate; the rest of the deadline is for a VM slowed by a busy host.
     flood_out=$(tarvex_hidcheck flood 30000 75)
     status=$?
@@ -159,7 +168,7 @@ check_flood() {
 }
 
 check_gone() {
-    start_device --unplug-after 1
+    start_device UHIDLOC0001 --unplug-after 1
     started=$(uptime_cs)
     gone_out=$(timeout 30 tarvexctl read 2>&1)
     status=$?
@@ -173,7 +182,7 @@ check_gone() {
 }
 
 check_permission() {
-    start_device --serial UHIDLOC0002
+    start_device UHIDLOC0002
     locator_pid=$DEVICE_PID
     node=$(node_of "$LOCATOR_NAME")
     keyboard=$(node_of "$KEYBOARD_NAME")
@@ -225,7 +234,7 @@ holds_node() { # whether process $1 has node $2 open
 # and tarvexctl batch, already waiting, sees it come back and writes it.
 check_replug() {
     mode=$(tarvex_hidcheck hotplug)
-    start_device --serial UHIDLOC0003
+    start_device UHIDLOC0003
     node=$(node_of "$LOCATOR_NAME")
     tarvexctl watch --device UHIDLOC0003 >/tmp/watch.log 2>&1 &
     watcher=$!
@@ -238,7 +247,7 @@ check_replug() {
     tarvexctl batch --profile $SET_PROFILE --log /tmp/station.csv --count 1 >/tmp/batch.log 2>&1 &
     station=$!
     wait_until 100 grep -q "Waiting for locators" /tmp/batch.log
-    start_device --serial UHIDLOC0003
+    start_device UHIDLOC0003
     ended $station
     wait "$station"
     batch_status=$?
@@ -258,11 +267,11 @@ check_replug() {
 # against the plain reader: it loses no more, and nothing where the sender kept the rate.
 compare_flood() { # RATE COUNT STALL_MS
     deadline=$(($2 / $1 * 3 + 10))
-    start_device --flood "$1" "$2"
+    start_device UHIDLOC0005 --flood "$1" "$2"
     tool=$(tarvex_hidcheck flood --stall "$3" "$2" "$deadline")
     stop_device "$DEVICE_PID"
     tool_sent=$(grep sent "$DEVICE_LOG")
-    start_device --flood "$1" "$2"
+    start_device UHIDLOC0005 --flood "$1" "$2"
     node=$(node_of "$LOCATOR_NAME")
     plain=$(tarvex_hidcheck flood --stall "$3" --plain "$node" "$2" "$deadline")
     stop_device "$DEVICE_PID"
@@ -286,8 +295,8 @@ lost_of() { # the reports a flood line counts as not received: "received R of CO
 }
 
 run_checks() {
-    start_device --keyboard
-    start_device --slow 300
+    start_device UHIDKBD0001 --keyboard
+    start_device UHIDLOC0001 --slow 300
     locator_pid=$DEVICE_PID
     check_list
     check_read_set_verify_reset
