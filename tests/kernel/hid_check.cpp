@@ -10,9 +10,10 @@
 //       poll() and a blocking read() (the reference: what any hidraw reader does). --stall
 //       holds the consumer (the UI thread, or the read loop) for MS milliseconds each second.
 //
-// flood prints one line: received, lost (gaps in the numbers), out of order, not arrived by the
-// deadline, dropped inside the HID layer, and the latency from the sender's time stamp to the
-// consumer (median and 99th percentile).
+// flood prints one line: received, lost (gaps in the numbers; for the HID layer, how many of
+// them its own queues dropped), out of order, not arrived by the deadline, the latency from the
+// sender's time stamp to the consumer (median and 99th percentile), and the processor time the
+// reader's threads used.
 //
 // Exit status: 0 every report arrived in order, 1 reports lost or reordered, 2 bad arguments,
 // 3 no locator or no access to it, 4 the device went away.
