@@ -87,9 +87,14 @@ uptime_cs() { # the time since boot in hundredths of a second
 }
 
 # The locator's configuration as `tarvexctl read` prints it, one "FIELD VALUE" after another on
-# one line, without the heading line.
+# one line, without the heading line; or, when it fails, its message. A command before
+# `tarvexctl` (as_user) runs it.
 read_fields() {
-    "$@" tarvexctl read 2>&1 | tail -n +2 | tr -s ' ' | tr '\n' ' '
+    if read_out=$("$@" tarvexctl read 2>&1); then
+        echo "$read_out" | tail -n +2 | tr -s ' ' | tr '\n' ' '
+    else
+        echo "exit $?: $read_out"
+    fi
 }
 
 FACTORY="OEM1 90 OEM2 90 LocationID 1 CustMsgCounts 2 CustMsgPeriod 60 LocationStatus OFF \
