@@ -259,13 +259,24 @@ bool THidDevice::ReadFileEx(void* Report, DWORD ToRead, LPOVERLAPPED_COMPLETION_
     FOvlRead = OVERLAPPED{};
     // Left alone by the platform when a completion routine is used: lets the routine find us.
     FOvlRead.hEvent = this;
-    return ::ReadFileEx(FHidOverlappedRead, Report, ToRead, &FOvlRead, CallBack);
+    return ReadFileEx(Report, ToRead, FOvlRead, CallBack);
+}
+
+bool THidDevice::ReadFileEx(void* Report, DWORD ToRead, OVERLAPPED& Ovl,
+                            LPOVERLAPPED_COMPLETION_ROUTINE CallBack) {
+    if (!OpenFileEx(omhRead))
+        return false;
+    return ::ReadFileEx(FHidOverlappedRead, Report, ToRead, &Ovl, CallBack);
 }
 
 DWORD THidDevice::HidOverlappedReadResult() {
+    return HidOverlappedReadResult(FOvlRead);
+}
+
+DWORD THidDevice::HidOverlappedReadResult(OVERLAPPED& Ovl) {
     const HANDLE handle = FHidOverlappedRead;
     DWORD count = 0;
-    if (handle == INVALID_HANDLE_VALUE || !GetOverlappedResult(handle, &FOvlRead, &count, FALSE))
+    if (handle == INVALID_HANDLE_VALUE || !GetOverlappedResult(handle, &Ovl, &count, FALSE))
         return 0;
     return count;
 }

@@ -46,11 +46,17 @@ public:
     bool ReadFile(void* Report, DWORD ToRead, DWORD& BytesRead);
     // Start an overlapped read on the read handle, or write on the write handle; the completion
     // routine runs in an alertable wait of the calling thread and finds the device in the
-    // OVERLAPPED's hEvent. One read and one write per device may be pending.
+    // OVERLAPPED's hEvent. One read and one write per device may be pending in the device's own
+    // control blocks.
     bool ReadFileEx(void* Report, DWORD ToRead, LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
     bool WriteFileEx(const void* Report, DWORD ToWrite, LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
+    // A read into the caller's own control block, for a reader that keeps several reads
+    // pending; the caller's routine finds what it needs through Ovl.hEvent, which it sets.
+    bool ReadFileEx(void* Report, DWORD ToRead, OVERLAPPED& Ovl,
+                    LPOVERLAPPED_COMPLETION_ROUTINE CallBack);
     // Bytes of the last overlapped transfer; 0 while the handle is closed or the transfer pends.
     DWORD HidOverlappedReadResult();
+    DWORD HidOverlappedReadResult(OVERLAPPED& Ovl);
     DWORD HidOverlappedWriteResult();
     bool FlushQueue();
     // The report ID goes in the first byte of Report.

@@ -3,6 +3,7 @@
 #include "hid/HidDevice.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -56,10 +57,10 @@ std::unique_ptr<THidDeviceReadThread> THidDeviceReadThread::CtlCreate(THidDevice
 }
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice* Dev)
-    : Device(Dev), FDelivery(std::make_shared<TDelivery>(Dev)) {
+    : Device(Dev), FSlots(ReadsPending), FDelivery(std::make_shared<TDelivery>(Dev)) {
     FDelivery->WakeReader = [this] { InterruptWaits(); };
-    // One hop from the reader to the window, bytes by value: the reader's buffer is reused for
-    // the next read at once.
+    // One hop from the reader to the window, bytes by value: the reader's buffers are reused for
+    // the next reads at once.
     FDelivery->HandOver = std::make_unique<THidReportHandOver>(
         HandOverCapacity, DeliveredPerTurn, [weak = std::weak_ptr<TDelivery>(FDelivery)] {
             TThread::Queue([weak] {
@@ -69,7 +70,12 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice* Dev)
         });
     // Loads the preparsed data here, on the UI thread, so that the reader only ever reads the
     // pointer the device already holds.
-    Report.resize(Dev->Caps().InputReportByteLength);
+    const std::size_t length = Dev->Caps().InputReportByteLength;
+    FFinished.reserve(ReadsPending);
+    for (TReadSlot& slot : FSlots) {
+        slot.Reader = this;
+        slot.Report.resize(length);
+    }
     Start();
 }
 
@@ -91,12 +97,16 @@ std::uint64_t THidDeviceReadThread::DroppedReports() const {
     return FDelivery->HandOver->Dropped();
 }
 
-void THidDeviceReadThread::DummyReadCompletion(DWORD, DWORD, LPOVERLAPPED) {}
+void THidDeviceReadThread::ReadCompletion(DWORD, DWORD, LPOVERLAPPED Ovl) {
+    auto* slot = static_cast<TReadSlot*>(Ovl->hEvent);
+    --slot->Reader->FPendingReads;
+    slot->Reader->FFinished.push_back(slot);
+}
 
 DWORD THidDeviceReadThread::ReadLength() const {
-    // Never beyond the buffer sized at construction, whatever the device reports now.
+    // Never beyond the buffers sized at construction, whatever the device reports now.
     return std::min<DWORD>(Device->HeldCaps().InputReportByteLength,
-                           static_cast<DWORD>(Report.size()));
+                           static_cast<DWORD>(FSlots.front().Report.size()));
 }
 
 void THidDeviceReadThread::TerminatedSet() {
@@ -116,61 +126,80 @@ void THidDeviceReadThread::Execute() {
         FWaits = platform::AlertableContext::current();
     }
     // A stop asked before the waits were known is seen by the loop's first test.
-    DWORD sleepRet = WAIT_IO_COMPLETION;
     try {
         while (!Terminated()) {
             if (FDelivery->HandlerFailed.load())
                 std::rethrow_exception(FDelivery->HandlerError);
-            sleepRet = WAIT_IO_COMPLETION;
-            if (!StartRead())
-                continue;
-            sleepRet = WaitForRead();
+            const bool started = StartReads();
+            if (started)
+                WaitForReads();
             if (FDelivery->HandlerFailed.load())
                 std::rethrow_exception(FDelivery->HandlerError);
-            // A read that finished in the slice that saw the stop is not delivered.
+            // Reads that finished in the slice that saw the stop are not delivered.
             if (Terminated())
                 break;
-            NumBytesRead = Device->HidOverlappedReadResult();
-            if (NumBytesRead > 0)
-                HandOver();
-            if (Device->PollingDelayTime() > 0)
-                SleepEx(static_cast<DWORD>(Device->PollingDelayTime()), TRUE);
+            HandOverFinished();
+            if (started && Device->PollingDelayTime() > 0)
+                Pause(Device->PollingDelayTime());
         }
     } catch (...) {
-        if (sleepRet != WAIT_IO_COMPLETION)
+        if (FPendingReads > 0)
             Device->CancelIO(omhRead);
         throw;
     }
-    // The read still pending must not complete into a buffer that is about to go.
-    if (sleepRet != WAIT_IO_COMPLETION)
+    // Reads still pending must not complete into buffers that are about to go.
+    if (FPendingReads > 0)
         Device->CancelIO(omhRead);
 }
 
-bool THidDeviceReadThread::StartRead() {
+bool THidDeviceReadThread::StartReads() {
     const DWORD length = ReadLength();
-    std::fill_n(Report.begin(), length, BYTE{0});
-    if (Device->ReadFileEx(Report.data(), length, DummyReadCompletion))
-        return true;
-    FErr = GetLastError();
-    Synchronize([this] { DoDataError(); });
-    SleepEx(static_cast<DWORD>(Device->ThreadSleepTime()), TRUE);
-    return false;
+    for (TReadSlot& slot : FSlots) {
+        if (slot.InUse)
+            continue;
+        std::fill_n(slot.Report.begin(), length, BYTE{0});
+        slot.Ovl = OVERLAPPED{};
+        slot.Ovl.hEvent = &slot;
+        if (!Device->ReadFileEx(slot.Report.data(), length, slot.Ovl, ReadCompletion)) {
+            FErr = GetLastError();
+            Synchronize([this] { DoDataError(); });
+            Pause(Device->ThreadSleepTime());
+            return false;
+        }
+        slot.InUse = true;
+        ++FPendingReads;
+    }
+    return true;
 }
 
-DWORD THidDeviceReadThread::WaitForRead() {
-    DWORD sleepRet = 0;
-    do {
-        sleepRet = SleepEx(static_cast<DWORD>(Device->ThreadSleepTime()), TRUE);
-    } while (!Terminated() && !FDelivery->HandlerFailed.load() && sleepRet != WAIT_IO_COMPLETION);
-    return sleepRet;
+void THidDeviceReadThread::WaitForReads() {
+    while (FFinished.empty() && !Terminated() && !FDelivery->HandlerFailed.load())
+        SleepEx(static_cast<DWORD>(Device->ThreadSleepTime()), TRUE);
 }
 
-// The handler is read when the report is delivered, so one installed while the report
-// travelled receives it, as a command's answer must.
-void THidDeviceReadThread::HandOver() {
-    const DWORD bytes = std::min<DWORD>(NumBytesRead, static_cast<DWORD>(Report.size()));
-    Device->CaptureReport(true, Report.data(), bytes);
-    FDelivery->HandOver->Add(std::vector<BYTE>(Report.begin(), Report.begin() + bytes));
+void THidDeviceReadThread::Pause(int Milliseconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::milliseconds(Milliseconds);
+    for (auto now = Clock::now(); now < end && !Terminated(); now = Clock::now())
+        SleepEx(static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(end - now).count()),
+                TRUE);
+}
+
+// The handler is read when a report is delivered, so one installed while the report travelled
+// receives it, as a command's answer must.
+void THidDeviceReadThread::HandOverFinished() {
+    std::vector<std::vector<BYTE>> reports;
+    for (TReadSlot* slot : FFinished) {
+        NumBytesRead = Device->HidOverlappedReadResult(slot->Ovl);
+        if (NumBytesRead > 0) {
+            const auto bytes = std::min<std::size_t>(NumBytesRead, slot->Report.size());
+            Device->CaptureReport(true, slot->Report.data(), static_cast<DWORD>(bytes));
+            reports.emplace_back(slot->Report.begin(), slot->Report.begin() + bytes);
+        }
+        slot->InUse = false;
+    }
+    FFinished.clear();
+    FDelivery->HandOver->Add(std::move(reports));
 }
 
 void THidDeviceReadThread::DoDataError() {

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <vector>
 
-// The reader of one device: keeps one overlapped read pending and hands each input report, by
-// value, to the UI thread through a hand-over the UI thread empties once per turn; there each
+// The reader of one device: keeps several overlapped reads pending and hands each input report,
+// by value, to the UI thread through a hand-over the UI thread empties once per turn; there each
 // report goes to the device's OnData handler of that moment, one call per report, in arrival
 // order. The reader never waits for a handler, so a busy window does not hold up reading. When
 // a read cannot be started, the error code goes to OnDataError once per wait slice. An
@@ -32,6 +32,13 @@ public:
     // Reports delivered in one turn of the UI thread's loop at most: tens of milliseconds of
     // handlers, after which the window's other events get their turn.
     static constexpr std::size_t DeliveredPerTurn = 512;
+    // Reads kept pending at once. Reports that come in a burst (a device, or the system's own
+    // delivery, catching up after a delay) complete these reads and all reach the reader in one
+    // wake-up, instead of overflowing the platform's queue, which holds NumOverlappedBuffers
+    // reports and drops the oldest beyond: 128 reads and that queue's 64 hold 24 ms at 8,000
+    // reports a second, while a reader taking one report per wake-up could take a burst only
+    // as fast as it is woken.
+    static constexpr std::size_t ReadsPending = 128;
     // Reports handed over and not yet delivered; reports the hand-over had to drop.
     std::size_t WaitingReports() const;
     std::uint64_t DroppedReports() const;
@@ -42,23 +49,38 @@ protected:
 
 private:
     struct TDelivery;
+    // One read's buffer and control block; the control block's hEvent finds the slot. In use
+    // from the start of its read until what it read is handed over.
+    struct TReadSlot {
+        THidDeviceReadThread* Reader = nullptr;
+        OVERLAPPED Ovl{};
+        std::vector<BYTE> Report;
+        bool InUse = false;
+    };
 
     explicit THidDeviceReadThread(THidDevice* Dev);
-    void HandOver();
     void DoDataError();
-    static void DummyReadCompletion(DWORD ErrorCode, DWORD Count, LPOVERLAPPED Ovl);
+    // Runs on the reader in its alertable waits, in the order the reads finish, which is the
+    // order the reports arrived.
+    static void ReadCompletion(DWORD ErrorCode, DWORD Count, LPOVERLAPPED Ovl);
     DWORD ReadLength() const;
     void InterruptWaits();
-    // Starts a read; on failure tells OnDataError and pauses one slice. Whether it started.
-    bool StartRead();
-    // Waits in slices until the read completes, a stop is asked or a handler failed; the last
-    // wait's result.
-    DWORD WaitForRead();
+    // Starts a read on every slot not in use; on a failure tells OnDataError and pauses one
+    // slice. Whether they all started.
+    bool StartReads();
+    // Waits in slices until a read completes, a stop is asked or a handler failed.
+    void WaitForReads();
+    // Hands over what the finished reads hold, in the order they finished.
+    void HandOverFinished();
+    // Pauses that long in alertable waits, finished reads included; a stop cuts it short.
+    void Pause(int Milliseconds);
 
     DWORD FErr = 0;
     THidDevice* Device;
     DWORD NumBytesRead = 0;
-    std::vector<BYTE> Report;
+    std::vector<TReadSlot> FSlots;
+    std::vector<TReadSlot*> FFinished;
+    std::size_t FPendingReads = 0; // started and not finished: the platform holds them
     // The reader's own alertable waits, set once Execute runs; Terminate interrupts them.
     std::mutex FWaitsMutex;
     std::shared_ptr<platform::AlertableContext> FWaits;

@@ -5,17 +5,19 @@
 THidReportHandOver::THidReportHandOver(std::size_t capacity, std::size_t perTurn, TAsk askUiThread)
     : capacity_(capacity), perTurn_(perTurn), askUiThread_(std::move(askUiThread)) {}
 
-void THidReportHandOver::Add(std::vector<BYTE> report) {
+void THidReportHandOver::Add(std::vector<std::vector<BYTE>> reports) {
     bool ask = false;
     {
         std::lock_guard lock(mutex_);
-        if (waiting_.size() >= capacity_) {
-            waiting_.pop_front();
-            ++dropped_;
+        for (std::vector<BYTE>& report : reports) {
+            if (waiting_.size() >= capacity_) {
+                waiting_.pop_front();
+                ++dropped_;
+            }
+            waiting_.push_back(std::move(report));
         }
-        waiting_.push_back(std::move(report));
-        ask = !asked_;
-        asked_ = true;
+        ask = !reports.empty() && !asked_;
+        asked_ = asked_ || ask;
     }
     if (ask)
         askUiThread_();

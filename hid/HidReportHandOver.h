@@ -1,10 +1,10 @@
 #pragma once
-// Input reports on their way from a device's reader to the UI thread. The reader adds each
-// report as it arrives and never waits for the UI thread; the UI thread takes what is waiting
-// in one go, once per turn of its loop, so a busy window costs the reader nothing until the
-// hand-over is full. Full means `capacity` reports waiting: the oldest is then dropped and
-// counted, the same end the platform's own queue drops. One turn takes at most `perTurn`
-// reports and asks again for the rest, so a backlog never holds the window up for long.
+// Input reports on their way from a device's reader to the UI thread. The reader adds the
+// reports of each wake-up as they arrive and never waits for the UI thread; the UI thread takes
+// what is waiting in one go, once per turn of its loop, so a busy window costs the reader
+// nothing until the hand-over is full. Full means `capacity` reports waiting: the oldest is then
+// dropped and counted, the same end the platform's own queue drops. One turn takes at most
+// `perTurn` reports and asks again for the rest, so a backlog never holds the window up for long.
 
 #include "platform/win32/WinTypes.h"
 
@@ -24,8 +24,8 @@ public:
 
     THidReportHandOver(std::size_t capacity, std::size_t perTurn, TAsk askUiThread);
 
-    // Any thread: adds one report, bytes by value.
-    void Add(std::vector<BYTE> report);
+    // Any thread: adds reports, oldest first, bytes by value; one lock for all of them.
+    void Add(std::vector<std::vector<BYTE>> reports);
     // UI thread: hands the reports waiting now (up to perTurn) to receive, oldest first. Reports
     // added meanwhile wait for the next ask. A call made while another is delivering (a receiver
     // that runs the event loop, as a modal box does) does nothing: reports never overtake each

@@ -153,6 +153,25 @@ TEST_F(HidReaderTest, ABusyUiThreadHoldsUpNoReport) {
     EXPECT_EQ(0u, device_->DroppedInputReports());
 }
 
+// A reader held up (here by its pause after each wake-up) still has its other reads pending: a
+// burst beyond the platform's queue completes them and waits there, and arrives whole and in
+// order. With one read pending, all but the queue's 8 would be lost.
+TEST_F(HidReaderTest, AHeldUpReaderTakesABurstBeyondThePlatformQueue) {
+    device_->SetNumOverlappedBuffers(8);
+    device_->SetPollingDelayTime(300);
+    std::vector<Delivery> got;
+    device_->SetOnData(recorder(got));
+    source_->send(path, payload(0));
+    ASSERT_TRUE(eventually([&] { return device_->DataThread()->WaitingReports() == 1; }));
+    constexpr int burst = THidDeviceReadThread::ReadsPending - 1 + 8;
+    for (int n = 1; n <= burst; ++n)
+        source_->send(path, payload(static_cast<BYTE>(n)));
+    ASSERT_TRUE(pumpUntil([&] { return got.size() == burst + 1u; })) << got.size();
+    for (int n = 0; n <= burst; ++n)
+        ASSERT_EQ(static_cast<BYTE>(n), got[n].data[0]) << "report " << n;
+    EXPECT_EQ(0u, device_->DroppedInputReports());
+}
+
 // A report still waiting when a command installs its handler and writes goes to the handler
 // in force before; the command's answer, which can only arrive after the write, to the new one.
 TEST_F(HidReaderTest, AnAnswerRacingANewCommandReachesTheCommandsHandler) {
@@ -181,7 +200,7 @@ TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
     int asks = 0;
     THidReportHandOver handOver(3, 3, [&] { ++asks; });
     for (BYTE n = 0; n < 5; ++n)
-        handOver.Add({n});
+        handOver.Add({{n}});
     EXPECT_EQ(1, asks);
     EXPECT_EQ(3u, handOver.Waiting());
     EXPECT_EQ(2u, handOver.Dropped());
@@ -190,7 +209,7 @@ TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
     handOver.Deliver([&](const std::vector<BYTE>& report) {
         order.push_back(report[0]);
         if (report[0] == 2) {
-            handOver.Add({5});
+            handOver.Add({{5}});
             handOver.Deliver([&](const std::vector<BYTE>& nested) {
                 order.push_back(nested[0]);
                 return true;
@@ -209,7 +228,7 @@ TEST(HidReportHandOverTest, DropsTheOldestAndNeverReorders) {
 
     THidReportHandOver twoATurn(8, 2, [&] { ++asks; });
     for (BYTE n = 6; n < 9; ++n)
-        twoATurn.Add({n});
+        twoATurn.Add({{n}});
     const auto collect = [&](const std::vector<BYTE>& report) {
         order.push_back(report[0]);
         return true;
