@@ -9,9 +9,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,19 +54,39 @@ std::string saveLines(const QStringList& lines, const std::string& path) {
     return {};
 }
 
+// Past the bound, the oldest lines go in one edit, down to a hundredth below it, so a flooded
+// terminal trims once per many reports rather than once per report. The cursor is placed rather
+// than moved line by line, since moving lays out each line it passes, and that layout was most
+// of the cost of the text box's own bound. A user reading further up keeps the same lines in
+// view. How many lines went.
+int trimOldestLines(QPlainTextEdit* memo, int bound) {
+    QTextDocument* document = memo->document();
+    const int excess = document->blockCount() - bound;
+    if (excess <= 0)
+        return 0;
+    const int removed = excess + bound / 100;
+    QScrollBar* scrollBar = memo->verticalScrollBar();
+    const int shown = scrollBar->value();
+    const bool following = shown == scrollBar->maximum();
+    QTextCursor cursor(document);
+    cursor.setPosition(document->findBlockByNumber(removed).position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    if (!following)
+        scrollBar->setValue(std::max(0, shown - removed));
+    return removed;
+}
+
 } // namespace
 
-// The text box keeps at most its maximum block count of lines and lets the oldest go as new
-// ones come; what went is counted and shown beside the box, so a trimmed view says so.
+// The text box keeps at most FTerminalLines lines; what went is counted and shown beside the
+// box, so a trimmed view says so.
 void TFormMain::AppendTerminalLines(const std::vector<std::string>& lines) {
     QStringList text;
     for (const std::string& line : lines)
         text << QString::fromStdString(line);
-    const QTextDocument* document = Memo1->document();
-    const int before = document->isEmpty() ? 0 : document->blockCount();
     Memo1->appendPlainText(text.join('\n'));
-    const long long trimmed = static_cast<long long>(before) + text.size() - document->blockCount();
-    if (trimmed <= 0)
+    const int trimmed = trimOldestLines(Memo1, FTerminalLines);
+    if (trimmed == 0)
         return;
     FTrimmedLines += trimmed;
     lblTrimmed->setText(QString("%1 older lines left the view").arg(FTrimmedLines));

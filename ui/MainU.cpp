@@ -290,8 +290,6 @@ void TFormMain::buildTerminalPage() {
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // An undo history would keep a second copy of every report the terminal ever showed.
     Memo1->setUndoRedoEnabled(false);
-    // Memory stays flat however long reports come: the oldest lines go, counted.
-    Memo1->setMaximumBlockCount(FTerminalLines);
     Memo1->setStyleSheet("QPlainTextEdit { background-color: black; color: yellow; }");
     QFont courier("Courier");
     courier.setStyleHint(QFont::TypeWriter);

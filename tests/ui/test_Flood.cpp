@@ -85,18 +85,22 @@ TEST_F(FloodTest, AStallLongerThanThePlatformQueueLosesNothing) {
 }
 
 // The terminal keeps the newest lines the settings file allows and says how many went; what
-// it keeps is what "Save To File" writes, and "Clear" starts the count over.
+// it keeps is what "Save To File" writes, and "Clear" starts the count over. Past the bound of
+// 200 lines the oldest go down to 198 at once: report 22 brings 207 lines and takes report 0's 9.
 TEST_F(FloodTest, TheTerminalKeepsItsBoundAndCountsWhatLeft) {
-    connectToTerminal("[TERMINAL]\nMaxLines=18\n");
-    for (int n = 0; n < 5; ++n)
+    connectToTerminal("[TERMINAL]\nMaxLines=200\n");
+    for (int n = 0; n < 25; ++n)
         send(n);
     ASSERT_TRUE(QTest::qWaitFor([&] { return form->TrimmedTerminalLines() == 27; }, kDeadlineMs))
         << form->TrimmedTerminalLines();
-    EXPECT_EQ(shownNumbers(), (std::vector<int>{3, 4}));
+    std::vector<int> kept(22);
+    std::iota(kept.begin(), kept.end(), 3);
+    EXPECT_EQ(shownNumbers(), kept);
+    EXPECT_EQ(form->Memo1->document()->blockCount(), 198);
     EXPECT_EQ(form->lblTrimmed->text(), "27 older lines left the view");
     dialogs.saveFileName = dir.filePath("kept.txt").toStdString();
     form->btnSave->click();
-    EXPECT_EQ(QFileInfo(dir.filePath("kept.txt")).size(), 2 * 218);
+    EXPECT_EQ(QFileInfo(dir.filePath("kept.txt")).size(), 22 * 218);
     form->btnClear->click();
     EXPECT_EQ(form->TrimmedTerminalLines(), 0);
     EXPECT_EQ(form->lblTrimmed->text(), "");
