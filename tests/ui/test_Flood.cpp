@@ -10,6 +10,8 @@
 
 #include <QFile>
 #include <QLabel>
+#include <QScrollBar>
+#include <QTextBlock>
 
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -98,6 +100,15 @@ TEST_F(FloodTest, TheTerminalKeepsItsBoundAndCountsWhatLeft) {
     EXPECT_EQ(shownNumbers(), kept);
     EXPECT_EQ(form->Memo1->document()->blockCount(), 198);
     EXPECT_EQ(form->lblTrimmed->text(), "27 older lines left the view");
+    // A user reading further up keeps the lines in view while the oldest go.
+    QScrollBar* scrollBar = form->Memo1->verticalScrollBar();
+    scrollBar->setValue(45);
+    const auto topLine = [&] { return form->Memo1->cursorForPosition({2, 2}).block().text(); };
+    ASSERT_TRUE(topLine().startsWith("> 00 08")) << topLine().toStdString();
+    send(25);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->TrimmedTerminalLines() == 36; }, kDeadlineMs));
+    EXPECT_EQ(scrollBar->value(), 36);
+    EXPECT_TRUE(topLine().startsWith("> 00 08")) << topLine().toStdString();
     dialogs.saveFileName = dir.filePath("kept.txt").toStdString();
     form->btnSave->click();
     EXPECT_EQ(QFileInfo(dir.filePath("kept.txt")).size(), 22 * 218);
