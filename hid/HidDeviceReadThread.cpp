@@ -72,9 +72,11 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice* Dev)
     // pointer the device already holds.
     const std::size_t length = Dev->Caps().InputReportByteLength;
     FFinished.reserve(ReadsPending);
+    FIdle.reserve(ReadsPending);
     for (TReadSlot& slot : FSlots) {
         slot.Reader = this;
         slot.Report.resize(length);
+        FIdle.push_back(&slot);
     }
     Start();
 }
@@ -154,9 +156,8 @@ void THidDeviceReadThread::Execute() {
 
 bool THidDeviceReadThread::StartReads() {
     const DWORD length = ReadLength();
-    for (TReadSlot& slot : FSlots) {
-        if (slot.InUse)
-            continue;
+    while (!FIdle.empty()) {
+        TReadSlot& slot = *FIdle.back();
         std::fill_n(slot.Report.begin(), length, BYTE{0});
         slot.Ovl = OVERLAPPED{};
         slot.Ovl.hEvent = &slot;
@@ -166,7 +167,7 @@ bool THidDeviceReadThread::StartReads() {
             Pause(Device->ThreadSleepTime());
             return false;
         }
-        slot.InUse = true;
+        FIdle.pop_back();
         ++FPendingReads;
     }
     return true;
@@ -196,7 +197,7 @@ void THidDeviceReadThread::HandOverFinished() {
             Device->CaptureReport(true, slot->Report.data(), static_cast<DWORD>(bytes));
             reports.emplace_back(slot->Report.begin(), slot->Report.begin() + bytes);
         }
-        slot->InUse = false;
+        FIdle.push_back(slot);
     }
     FFinished.clear();
     FDelivery->HandOver->Add(std::move(reports));

@@ -32,13 +32,13 @@ public:
     // Reports delivered in one turn of the UI thread's loop at most: tens of milliseconds of
     // handlers, after which the window's other events get their turn.
     static constexpr std::size_t DeliveredPerTurn = 512;
-    // Reads kept pending at once. Reports that come in a burst (a device, or the system's own
-    // delivery, catching up after a delay) complete these reads and all reach the reader in one
-    // wake-up, instead of overflowing the platform's queue, which holds NumOverlappedBuffers
-    // reports and drops the oldest beyond: 128 reads and that queue's 64 hold 24 ms at 8,000
-    // reports a second, while a reader taking one report per wake-up could take a burst only
-    // as fast as it is woken.
-    static constexpr std::size_t ReadsPending = 128;
+    // Reads kept pending at once. Reports that come while the reader waits for the processor,
+    // or in a burst (a device, or the system's own delivery, catching up after a delay),
+    // complete these reads and all reach the reader in one wake-up, instead of overflowing the
+    // platform's queue, which holds NumOverlappedBuffers reports and drops the oldest beyond:
+    // 512 reads and that queue's 64 hold 72 ms at 8,000 reports a second, where a reader with
+    // one read pending could be held up only 8 ms.
+    static constexpr std::size_t ReadsPending = 512;
     // Reports handed over and not yet delivered; reports the hand-over had to drop.
     std::size_t WaitingReports() const;
     std::uint64_t DroppedReports() const;
@@ -49,13 +49,11 @@ protected:
 
 private:
     struct TDelivery;
-    // One read's buffer and control block; the control block's hEvent finds the slot. In use
-    // from the start of its read until what it read is handed over.
+    // One read's buffer and control block; the control block's hEvent finds the slot.
     struct TReadSlot {
         THidDeviceReadThread* Reader = nullptr;
         OVERLAPPED Ovl{};
         std::vector<BYTE> Report;
-        bool InUse = false;
     };
 
     explicit THidDeviceReadThread(THidDevice* Dev);
@@ -65,8 +63,8 @@ private:
     static void ReadCompletion(DWORD ErrorCode, DWORD Count, LPOVERLAPPED Ovl);
     DWORD ReadLength() const;
     void InterruptWaits();
-    // Starts a read on every slot not in use; on a failure tells OnDataError and pauses one
-    // slice. Whether they all started.
+    // Starts a read on every idle slot; on a failure tells OnDataError and pauses one slice.
+    // Whether they all started.
     bool StartReads();
     // Waits in slices until a read completes, a stop is asked or a handler failed.
     void WaitForReads();
@@ -79,7 +77,10 @@ private:
     THidDevice* Device;
     DWORD NumBytesRead = 0;
     std::vector<TReadSlot> FSlots;
+    // Slots whose read finished, in the order they finished, until handed over; then idle
+    // until their next read starts.
     std::vector<TReadSlot*> FFinished;
+    std::vector<TReadSlot*> FIdle;
     std::size_t FPendingReads = 0; // started and not finished: the platform holds them
     // The reader's own alertable waits, set once Execute runs; Terminate interrupts them.
     std::mutex FWaitsMutex;

@@ -161,14 +161,19 @@ TEST_F(HidReaderTest, AHeldUpReaderTakesABurstBeyondThePlatformQueue) {
     device_->SetPollingDelayTime(300);
     std::vector<Delivery> got;
     device_->SetOnData(recorder(got));
-    source_->send(path, payload(0));
+    const auto numbered = [](int n) {
+        std::vector<BYTE> data = payload(static_cast<BYTE>(n >> 8));
+        data[1] = static_cast<BYTE>(n);
+        return data;
+    };
+    source_->send(path, numbered(0));
     ASSERT_TRUE(eventually([&] { return device_->DataThread()->WaitingReports() == 1; }));
     constexpr int burst = THidDeviceReadThread::ReadsPending - 1 + 8;
     for (int n = 1; n <= burst; ++n)
-        source_->send(path, payload(static_cast<BYTE>(n)));
+        source_->send(path, numbered(n));
     ASSERT_TRUE(pumpUntil([&] { return got.size() == burst + 1u; })) << got.size();
     for (int n = 0; n <= burst; ++n)
-        ASSERT_EQ(static_cast<BYTE>(n), got[n].data[0]) << "report " << n;
+        ASSERT_EQ(numbered(n), got[n].data) << "report " << n;
     EXPECT_EQ(0u, device_->DroppedInputReports());
 }
 
