@@ -8,11 +8,9 @@
 #include <openssl/evp.h>
 
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace {
 
@@ -28,21 +26,15 @@ std::string sha256Hex(const std::string& bytes) {
     return hex;
 }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
 // One run at a station: what it has seen of the devices plugged in, and what comes next.
 class TStation {
 public:
     TStation(const TCliOptions& options, const TBatchOptions& batch, std::FILE* progress,
              const RowObserver& onRow)
         : FOptions(options), FBatch(batch), FProgress(progress), FOnRow(onRow),
-          FProfile(LoadProfileFile(batch.ProfilePath)),
-          FProfileSha256(sha256Hex(fileBytes(batch.ProfilePath))),
+          FProfileText(ReadProfileFile(batch.ProfilePath)),
+          FProfile(ParseProfileFile(batch.ProfilePath, FProfileText)),
+          FProfileSha256(sha256Hex(FProfileText)),
           FProfileName(std::filesystem::path(batch.ProfilePath).filename().string()),
           FLog(openLog(batch.LogPath)), FLink(options.Timeout),
           FNextLocationId(batch.FirstLocationId.value_or(0)) {
@@ -343,6 +335,8 @@ private:
     const TBatchOptions& FBatch;
     std::FILE* FProgress;
     RowObserver FOnRow;
+    // The profile's bytes as read once: what is written and what is hashed are the same.
+    std::string FProfileText;
     TLocatorProfile FProfile;
     std::string FProfileSha256;
     std::string FProfileName;

@@ -119,6 +119,10 @@ std::string MismatchText(const std::vector<int>& fields, const TLocatorConfig& e
 }
 
 TLocatorProfile LoadProfileFile(const std::string& path) {
+    return ParseProfileFile(path, ReadProfileFile(path));
+}
+
+std::string ReadProfileFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file)
         throw ECliError(TExitCode::Usage, "Cannot read the profile " + path + ".");
@@ -127,6 +131,10 @@ TLocatorProfile LoadProfileFile(const std::string& path) {
     text.resize(static_cast<std::size_t>(file.gcount()));
     if (text.size() > kMaxProfileBytes)
         throw ECliError(TExitCode::Usage, "The profile " + path + " is larger than 64 KiB.");
+    return text;
+}
+
+TLocatorProfile ParseProfileFile(const std::string& path, const std::string& text) {
     try {
         return ParseLocatorProfile(text);
     } catch (const EProfileError& error) {

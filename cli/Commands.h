@@ -31,6 +31,10 @@ void WatchCommand(const TCliOptions& options);
 
 // The profile a file holds; ECliError Usage naming the field when it is refused.
 TLocatorProfile LoadProfileFile(const std::string& path);
+// The two steps of LoadProfileFile, for a caller that also needs the bytes the profile came from:
+// the file's bytes (at most 64 KiB), and the profile those bytes hold.
+std::string ReadProfileFile(const std::string& path);
+TLocatorProfile ParseProfileFile(const std::string& path, const std::string& text);
 // "--LocationID 17" and the like, by field name; ECliError Usage naming the field.
 TLocatorProfile ProfileFromArguments(const std::vector<std::pair<std::string, std::string>>& args);
 
