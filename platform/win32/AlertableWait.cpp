@@ -21,6 +21,16 @@ void AlertableContext::post(FinishedRead read) {
     finished_.notify_all();
 }
 
+void AlertableContext::post(std::vector<FinishedRead>& reads) {
+    {
+        std::lock_guard lock(mutex_);
+        ready_.insert(ready_.end(), std::make_move_iterator(reads.begin()),
+                      std::make_move_iterator(reads.end()));
+    }
+    reads.clear();
+    finished_.notify_all();
+}
+
 void AlertableContext::interrupt() {
     {
         std::lock_guard lock(mutex_);

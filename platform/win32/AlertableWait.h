@@ -31,6 +31,8 @@ public:
 
     // From any thread: queues a finished read and wakes the owner's alertable wait at once.
     void post(FinishedRead read);
+    // The same for several, in order, with one wake-up; the vector is left empty.
+    void post(std::vector<FinishedRead>& reads);
 
     // From any thread: ends the owner's current alertable wait, or its next one, at once as if
     // its time had run out. A thread being stopped is woken this way instead of finishing its

@@ -8,13 +8,18 @@ DeviceHandle::DeviceHandle(std::shared_ptr<const HidInterfaceInfo> info,
                            std::shared_ptr<HidConnection> connection, DWORD access, DWORD flags)
     : info_(std::move(info)), connection_(std::move(connection)), access_(access), flags_(flags) {}
 
-void DeviceHandle::acceptReport(std::vector<std::uint8_t> report) {
+void DeviceHandle::acceptReports(std::vector<std::vector<std::uint8_t>>& reports) {
     std::lock_guard lock(mutex_);
-    if (closed_)
-        return;
-    queue_.push_back(std::move(report));
-    dropOldestBeyondCapacityLocked();
-    finishReadyReadsLocked();
+    if (!closed_) {
+        // Pending reads take reports as they come, so a burst fills the reads before the queue.
+        for (auto& report : reports) {
+            queue_.push_back(std::move(report));
+            dropOldestBeyondCapacityLocked();
+            finishReadyReadsLocked();
+        }
+        postFinishedLocked();
+    }
+    reports.clear();
 }
 
 void DeviceHandle::markGone(DWORD error) {
@@ -22,6 +27,7 @@ void DeviceHandle::markGone(DWORD error) {
     if (goneError_ == ERROR_SUCCESS)
         goneError_ = error;
     finishReadyReadsLocked();
+    postFinishedLocked();
 }
 
 bool DeviceHandle::startRead(PendingRead read, DWORD* error) {
@@ -36,6 +42,7 @@ bool DeviceHandle::startRead(PendingRead read, DWORD* error) {
     }
     pending_.push_back(std::move(read));
     finishReadyReadsLocked();
+    postFinishedLocked();
     return true;
 }
 
@@ -50,9 +57,10 @@ void DeviceHandle::cancelReadsLocked(const AlertableContext* owner) {
             ++it;
             continue;
         }
-        it->owner->post({it->overlapped, it->routine, it->buffer, ERROR_OPERATION_ABORTED, {}});
+        finishLocked(*it, {it->overlapped, it->routine, it->buffer, ERROR_OPERATION_ABORTED, {}});
         it = pending_.erase(it);
     }
+    postFinishedLocked();
 }
 
 void DeviceHandle::close() {
@@ -101,8 +109,21 @@ void DeviceHandle::finishReadyReadsLocked() {
             finished.report = std::move(queue_.front());
             queue_.pop_front();
         }
-        read.owner->post(std::move(finished));
+        finishLocked(read, std::move(finished));
     }
+}
+
+void DeviceHandle::finishLocked(const PendingRead& read, FinishedRead finished) {
+    if (finishingOwner_ != read.owner)
+        postFinishedLocked();
+    finishingOwner_ = read.owner;
+    finishing_.push_back(std::move(finished));
+}
+
+void DeviceHandle::postFinishedLocked() {
+    if (!finishing_.empty())
+        finishingOwner_->post(finishing_);
+    finishingOwner_.reset();
 }
 
 void DeviceHandle::dropOldestBeyondCapacityLocked() {

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <deque>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -38,8 +37,9 @@ public:
     bool canWrite() const { return connection_ && (access_ & GENERIC_WRITE); }
     bool isOverlapped() const { return flags_ & FILE_FLAG_OVERLAPPED; }
 
-    // From the I/O thread: a report arrived (dropping the oldest when full), or the device went.
-    void acceptReport(std::vector<std::uint8_t> report);
+    // From the I/O thread: reports arrived, oldest first (dropping the oldest when full; taken
+    // from the vector, which is left empty), or the device went.
+    void acceptReports(std::vector<std::vector<std::uint8_t>>& reports);
     void markGone(DWORD error);
 
     // Queues a read; false with the error when it cannot start (handle closed, device gone
@@ -58,6 +58,10 @@ public:
 private:
     void finishReadyReadsLocked();
     void cancelReadsLocked(const AlertableContext* owner);
+    // Finished reads are collected, then posted to their owners in order, each owner's
+    // consecutive ones in one post: whoever finishes reads ends with postFinishedLocked.
+    void finishLocked(const PendingRead& read, FinishedRead finished);
+    void postFinishedLocked();
     void dropOldestBeyondCapacityLocked();
 
     const std::shared_ptr<const HidInterfaceInfo> info_;
@@ -71,7 +75,9 @@ private:
     std::uint64_t dropped_ = 0;
     DWORD goneError_ = ERROR_SUCCESS; // set once the device has gone
     bool closed_ = false;
-    std::list<PendingRead> pending_;
+    std::deque<PendingRead> pending_;
+    std::shared_ptr<AlertableContext> finishingOwner_;
+    std::vector<FinishedRead> finishing_;
 };
 
 // The process's open handles. Handle values are never reused, so a stale one is simply unknown.

@@ -34,7 +34,8 @@ ReportPump& ReportPump::instance() {
     return pump;
 }
 
-ReportPump::ReportPump() {
+ReportPump::ReportPump() : buffer_(maxReportSize) {
+    arrived_.reserve(maxReadsPerWake);
     epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (epollFd_ < 0 || wakeFd_ < 0)
@@ -106,16 +107,16 @@ void ReportPump::run() {
     }
 }
 
-// Reads what is waiting. A device is gone only when reading says so, or when it hangs up with
-// nothing left to read: the reports it queued before going are still delivered.
+// Reads what is waiting and queues it in one go, so a burst costs the handle's readers one
+// wake-up. A device is gone only when reading says so, or when it hangs up with nothing left to
+// read: the reports it queued before going are still delivered.
 void ReportPump::drain(const std::shared_ptr<DeviceHandle>& handle, std::uint32_t events) {
     HidConnection& connection = *handle->connection();
-    std::vector<std::uint8_t> buffer(maxReportSize);
     int error = 0;
     for (int reads = 0; reads < maxReadsPerWake; ++reads) {
-        const int length = connection.readInput(buffer.data(), buffer.size());
+        const int length = connection.readInput(buffer_.data(), buffer_.size());
         if (length > 0) {
-            handle->acceptReport({buffer.begin(), buffer.begin() + length});
+            arrived_.emplace_back(buffer_.begin(), buffer_.begin() + length);
             continue;
         }
         if (length == -EINTR)
@@ -128,6 +129,8 @@ void ReportPump::drain(const std::shared_ptr<DeviceHandle>& handle, std::uint32_
             error = ENODEV;
         break;
     }
+    if (!arrived_.empty())
+        handle->acceptReports(arrived_);
     if (error == 0)
         return;
     handle->markGone(win32ErrorFromErrno(error));

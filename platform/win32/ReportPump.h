@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace platform {
 
@@ -37,6 +38,9 @@ private:
     int wakeFd_ = -1;
     std::mutex mutex_;
     std::map<std::uintptr_t, std::shared_ptr<DeviceHandle>> watched_;
+    // The I/O thread's own: one read's buffer, and the reports of one drain until accepted.
+    std::vector<std::uint8_t> buffer_;
+    std::vector<std::vector<std::uint8_t>> arrived_;
     std::thread thread_;
 };
 
