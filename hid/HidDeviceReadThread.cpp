@@ -140,7 +140,7 @@ void THidDeviceReadThread::Execute() {
             // Reads that finished in the slice that saw the stop are not delivered.
             if (Terminated())
                 break;
-            HandOverFinished();
+            GatherWhileStreaming(HandOverFinished());
             if (started && Device->PollingDelayTime() > 0)
                 Pause(Device->PollingDelayTime());
         }
@@ -188,7 +188,7 @@ void THidDeviceReadThread::Pause(int Milliseconds) {
 
 // The handler is read when a report is delivered, so one installed while the report travelled
 // receives it, as a command's answer must.
-void THidDeviceReadThread::HandOverFinished() {
+std::size_t THidDeviceReadThread::HandOverFinished() {
     std::vector<std::vector<BYTE>> reports;
     for (TReadSlot* slot : FFinished) {
         NumBytesRead = Device->HidOverlappedReadResult(slot->Ovl);
@@ -200,7 +200,21 @@ void THidDeviceReadThread::HandOverFinished() {
         FIdle.push_back(slot);
     }
     FFinished.clear();
+    const std::size_t handedOver = reports.size();
     FDelivery->HandOver->Add(std::move(reports));
+    return handedOver;
+}
+
+// Several reports in one hand-over, or one soon after the last, mean a stream. The pause is not
+// alertable, so the reports arriving in it wait as finished reads instead of waking the reader.
+void THidDeviceReadThread::GatherWhileStreaming(std::size_t HandedOver) {
+    if (HandedOver == 0)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const bool streaming = HandedOver > 1 || now - FLastHandOver < StreamGatherTime / 2;
+    FLastHandOver = now;
+    if (streaming && !Terminated())
+        SleepEx(static_cast<DWORD>(StreamGatherTime.count() / 1000), FALSE);
 }
 
 void THidDeviceReadThread::DoDataError() {

@@ -6,6 +6,7 @@
 #include "platform/win32/AlertableWait.h"
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 // The reader of one device: keeps several overlapped reads pending and hands each input report,
@@ -39,6 +40,11 @@ public:
     // 512 reads and that queue's 64 hold 72 ms at 8,000 reports a second, where a reader with
     // one read pending could be held up only 8 ms.
     static constexpr std::size_t ReadsPending = 512;
+    // While reports stream in, the reader takes them at most once in this time: those arriving
+    // meanwhile finish pending reads and reach the UI thread in one hand-over, so one wake-up of
+    // the reader and of the UI thread serves a millisecond of reports instead of each report
+    // waking both. A report after a quiet spell is handed over at once.
+    static constexpr std::chrono::microseconds StreamGatherTime{1000};
     // Reports handed over and not yet delivered; reports the hand-over had to drop.
     std::size_t WaitingReports() const;
     std::uint64_t DroppedReports() const;
@@ -68,8 +74,10 @@ private:
     bool StartReads();
     // Waits in slices until a read completes, a stop is asked or a handler failed.
     void WaitForReads();
-    // Hands over what the finished reads hold, in the order they finished.
-    void HandOverFinished();
+    // Hands over what the finished reads hold, in the order they finished; how many.
+    std::size_t HandOverFinished();
+    // After a hand-over: lets reports gather for StreamGatherTime if they are streaming in.
+    void GatherWhileStreaming(std::size_t HandedOver);
     // Pauses that long in alertable waits, finished reads included; a stop cuts it short.
     void Pause(int Milliseconds);
 
@@ -82,6 +90,7 @@ private:
     std::vector<TReadSlot*> FFinished;
     std::vector<TReadSlot*> FIdle;
     std::size_t FPendingReads = 0; // started and not finished: the platform holds them
+    std::chrono::steady_clock::time_point FLastHandOver;
     // The reader's own alertable waits, set once Execute runs; Terminate interrupts them.
     std::mutex FWaitsMutex;
     std::shared_ptr<platform::AlertableContext> FWaits;
