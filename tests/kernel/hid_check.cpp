@@ -87,8 +87,8 @@ public:
             std::chrono::duration_cast<std::chrono::microseconds>(received - sent).count());
         if (number < expected_)
             ++outOfOrder_;
-        else
-            lost_ += number - expected_;
+        else if (number > expected_)
+            noteGap(expected_, number - expected_);
         expected_ = std::max(expected_, number + 1);
     }
 
@@ -99,15 +99,28 @@ public:
     bool report(long count, long long elapsedMs, const std::string& dropped,
                 const std::string& cpu) {
         const long received = static_cast<long>(latencies_.size());
-        std::printf("received %ld of %ld in %lld ms: %ld lost%s, %ld out of order, %ld not "
+        std::printf("received %ld of %ld in %lld ms: %ld lost%s%s, %ld out of order, %ld not "
                     "arrived by the deadline; latency median %s, p99 %s; %s\n",
-                    received, count, elapsedMs, lost_, dropped.c_str(), outOfOrder_,
+                    received, count, elapsedMs, lost_, dropped.c_str(), gaps_.c_str(), outOfOrder_,
                     count - static_cast<long>(expected_), percentile(50).c_str(),
                     percentile(99).c_str(), cpu.c_str());
         return received == count && lost_ == 0 && outOfOrder_ == 0;
     }
 
 private:
+    // Where reports went missing tells a slow start from a reader that fell behind later.
+    void noteGap(std::uint32_t first, std::uint32_t length) {
+        constexpr int kGapsShown = 4;
+        lost_ += length;
+        if (gapCount_++ < kGapsShown) {
+            gaps_.append(gaps_.empty() ? " at report " : ", ");
+            gaps_.append(std::to_string(first)).append(" (").append(std::to_string(length));
+            gaps_.append(")");
+        } else if (gapCount_ == kGapsShown + 1) {
+            gaps_.append(", ...");
+        }
+    }
+
     static std::uint64_t bigEndian(const std::uint8_t* bytes, int length) {
         std::uint64_t value = 0;
         for (int k = 0; k < length; ++k)
@@ -127,6 +140,8 @@ private:
     std::vector<long long> latencies_;
     std::uint32_t expected_ = 0;
     long lost_ = 0;
+    int gapCount_ = 0;
+    std::string gaps_;
     long outOfOrder_ = 0;
 };
 
