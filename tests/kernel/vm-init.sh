@@ -158,17 +158,31 @@ check_read_set_verify_reset() {
     fi
 }
 
-check_flood() {
+flood_once() {
     start_device UHIDLOC0004 --flood 1000 30000
     # 30 s at the rate; the rest of the deadline is for a VM slowed by a busy host.
     flood_out=$(tarvex_hidcheck flood 30000 75)
     status=$?
     stop_device "$DEVICE_PID"
     sent=$(grep sent "$DEVICE_LOG")
+}
+
+# A flood whose sender fell behind its timetable ran while the VM itself was held up by the
+# host: a processor of the VM that stops while the other goes on sending can overflow the
+# kernel's buffer of 64 reports whatever reads it. Such a flood, if it lost reports, runs once
+# more, and the second decides.
+check_flood() {
+    flood_once
+    again=""
+    if [ $status -ne 0 ] && ! echo "$sent" | grep -q "fell behind 0 times"; then
+        echo "tarvex-check: INFO flood run again, the sender fell behind: $flood_out; the device $sent"
+        again=" (second run: in the first the VM was held up and the sender fell behind)"
+        flood_once
+    fi
     if [ $status -eq 0 ]; then
-        result PASS flood "1,000 reports/s for 30 s through the HID layer: $flood_out; the device $sent"
+        result PASS flood "1,000 reports/s for 30 s through the HID layer$again: $flood_out; the device $sent"
     else
-        result FAIL flood "status $status: $flood_out; the device $sent"
+        result FAIL flood "status $status$again: $flood_out; the device $sent"
     fi
 }
 
