@@ -64,7 +64,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMod
         std::make_shared<const platform::HidInterfaceInfo>(std::move(*info)), connection,
         dwDesiredAccess, dwFlagsAndAttributes);
     const HANDLE handle = platform::registerHandle(device);
-    if (connection)
+    // A handle opened without read access never reads, so its queue is never filled.
+    if (device->canRead())
         platform::ReportPump::instance().watch(handle, std::move(device));
     SetLastError(ERROR_SUCCESS);
     return handle;
@@ -74,7 +75,7 @@ BOOL CloseHandle(HANDLE hObject) {
     const auto device = platform::unregisterHandle(hObject);
     if (!device)
         return fail(ERROR_INVALID_HANDLE);
-    if (device->connection())
+    if (device->canRead())
         platform::ReportPump::instance().unwatch(hObject);
     device->close();
     return TRUE;
