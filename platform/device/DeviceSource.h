@@ -64,8 +64,10 @@ public:
     // Polls readable while an input report is waiting, and reports POLLHUP or POLLERR once the
     // device has gone and every report queued before that has been read.
     virtual int inputFd() const = 0;
-    // Reads one waiting input report (ID byte first) into buffer. Returns its length, or -errno:
-    // -EAGAIN when none is waiting, -ENODEV or -EIO once the device has gone.
+    // Reads one waiting input report (ID byte first) into buffer without blocking. Returns its
+    // length, or -errno: -EAGAIN when none is waiting, -ENODEV or -EIO once the device has gone.
+    // Don't rely on the read alone for the hang-up: some kernels don't report disconnection
+    // through a non-blocking read(). -EAGAIN while inputFd() polls POLLHUP or POLLERR is one.
     virtual int readInput(std::uint8_t* buffer, std::size_t size) = 0;
     // Writes one output report (ID byte first). Returns the bytes written, or -errno.
     // Every operation that sends a report or asks for one refuses a non-zero report ID on a

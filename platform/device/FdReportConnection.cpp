@@ -1,8 +1,8 @@
 #include "platform/device/FdReportConnection.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <linux/hidraw.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,32 +29,21 @@ bool isDeviceGoneError(int error) {
 } // namespace
 
 FdReportConnection::FdReportConnection(int fd, bool numberedReports)
-    : fd_(fd), numberedReports_(numberedReports), isSocket_(isSocketFd(fd)) {}
+    : fd_(fd), numberedReports_(numberedReports), isSocket_(isSocketFd(fd)) {
+    // A socket is read with MSG_DONTWAIT; a node is made non-blocking, which hidraw's writes and
+    // ioctls ignore, so that a read costs one call and no readiness probe.
+    if (!isSocket_ && fd_ >= 0)
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+}
 
 FdReportConnection::~FdReportConnection() {
     if (fd_ >= 0)
         ::close(fd_);
 }
 
-// Readiness comes from poll(), not from O_NONBLOCK: some kernels don't report disconnection
-// through read() in that mode, and a hang-up is only an unplug once nothing is left to read.
 int FdReportConnection::readInput(std::uint8_t* buffer, std::size_t size) {
     if (size == 0 || (!numberedReports_ && size < 2))
         return -EINVAL;
-    pollfd probe{fd_, POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&probe, 1, 0);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0)
-        return -errno;
-    if (ready == 0)
-        return -EAGAIN;
-    if (probe.revents & POLLNVAL)
-        return -EBADF;
-    if (!(probe.revents & POLLIN))
-        return -ENODEV;
-
     if (numberedReports_)
         return readOnce(buffer, size);
     buffer[0] = 0;

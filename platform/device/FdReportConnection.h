@@ -22,9 +22,9 @@ public:
     FdReportConnection& operator=(const FdReportConnection&) = delete;
 
     int inputFd() const override { return fd_; }
-    // Never blocks: -EAGAIN when nothing waits. Once the device has gone (hang-up with nothing
-    // left to read, end of stream, EIO or ENODEV from the node) -ENODEV, after the reports it
-    // queued before going. A report longer than the buffer is cut to the buffer's size.
+    // Never blocks: -EAGAIN when nothing waits. Once the device has gone (end of stream, EIO or
+    // ENODEV from the node) -ENODEV, after the reports it queued before going. A report longer
+    // than the buffer is cut to the buffer's size.
     int readInput(std::uint8_t* buffer, std::size_t size) override;
     // Refuses an empty report, and a non-zero ID byte for a device without numbered reports.
     int writeOutput(const std::uint8_t* report, std::size_t size) override;

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -19,13 +18,6 @@ constexpr std::size_t maxReportSize = 16384;
 // Reports taken from one connection per wake-up, so a flooding device cannot starve others.
 constexpr int maxReadsPerWake = 256;
 constexpr std::uint64_t wakeKey = 0;
-
-bool hungUpWithNothingToRead(int fd) {
-    pollfd probe{fd, POLLIN, 0};
-    if (::poll(&probe, 1, 0) != 1)
-        return false;
-    return (probe.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(probe.revents & POLLIN);
-}
 
 } // namespace
 
@@ -125,8 +117,8 @@ void ReportPump::drain(const std::shared_ptr<DeviceHandle>& handle, std::uint32_
             break;
         if (length != -EAGAIN)
             error = -length;
-        else if ((events & (EPOLLHUP | EPOLLERR)) && hungUpWithNothingToRead(connection.inputFd()))
-            error = ENODEV;
+        else if (events & (EPOLLHUP | EPOLLERR))
+            error = ENODEV; // hung up with nothing left to read
         break;
     }
     if (!arrived_.empty())
