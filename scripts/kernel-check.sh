@@ -5,7 +5,7 @@
 # against uhid devices, through tarvexctl. Prints one line per check and "N passed, N failed";
 # exits non-zero on any failure. Run as root from anywhere:
 #
-#   scripts/kernel-check.sh [--compare] [BUILD_DIR]
+#   scripts/kernel-check.sh [--compare [--rounds N]] [BUILD_DIR]
 #
 # BUILD_DIR (default build-kernel) is a CMake build of this repository; tarvexctl and the two
 # check programs are built in it. The console log of the VM is left in BUILD_DIR/kernel-check.log.
@@ -13,7 +13,8 @@
 # and without a 50 ms consumer stall every second, are read one after the other by the HID
 # layer's read path and by a plain read() loop on the hidraw node, and the figures printed
 # side by side (INFO lines), with one PASS or FAIL per flood: the HID layer loses no more than
-# the plain reader, and nothing where the sender kept its rate without a stall. The VM has two
+# the plain reader, and nothing where the sender kept its rate without a stall. --rounds N runs
+# the four floods N times in the same boot: under emulation one run decides little. The VM has two
 # processors, as a station PC has at least (with one, the emulated processor is shared by the
 # uhid sender and every reader thread, and a busy host makes the flood lose reports);
 # VM_CPUS=N in the environment gives it N.
@@ -24,9 +25,15 @@ scripts/install-deps.sh kernel-check >/dev/null
 kernel_options=
 vm_timeout=170 # seconds: the whole check must end within three minutes
 if [[ ${1:-} == --compare ]]; then
-    kernel_options=" tarvex.compare"
-    vm_timeout=600
+    rounds=1
     shift
+    if [[ ${1:-} == --rounds ]]; then
+        rounds=${2:-}
+        [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "--rounds wants a number of rounds" >&2; exit 2; }
+        shift 2
+    fi
+    kernel_options=" tarvex.compare tarvex.rounds=$rounds"
+    vm_timeout=$((600 * rounds))
 fi
 build=${1:-build-kernel}
 

@@ -326,11 +326,16 @@ run_checks() {
     check_flood
 }
 
-run_comparison() {
-    for rate in 4000 8000; do
-        for stall in 0 50; do
-            compare_flood $rate $((rate * 5)) $stall
+run_comparison() { # as many rounds as tarvex.rounds=N on the kernel command line says
+    rounds=$(sed -n 's/.*tarvex\.rounds=\([0-9]*\).*/\1/p' /proc/cmdline)
+    round=0
+    while [ "$round" -lt "${rounds:-1}" ]; do
+        for rate in 4000 8000; do
+            for stall in 0 50; do
+                compare_flood $rate $((rate * 5)) $stall
+            done
         done
+        round=$((round + 1))
     done
 }
 
