@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -75,6 +76,7 @@ void ReportPump::stopWatchingLocked(std::uintptr_t key) {
 }
 
 void ReportPump::run() {
+    ::pthread_setname_np(::pthread_self(), kThreadName);
     constexpr int batch = 32;
     epoll_event events[batch];
     for (;;) {

@@ -16,6 +16,9 @@ namespace platform {
 
 class ReportPump {
 public:
+    // What top -H, debuggers and the kernel flood check see the thread as.
+    static constexpr char kThreadName[] = "tarvex I/O";
+
     static ReportPump& instance();
 
     ReportPump(const ReportPump&) = delete;

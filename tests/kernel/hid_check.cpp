@@ -26,6 +26,7 @@
 #include "platform/sources/LinuxDeviceSource.h"
 #include "platform/uithread/EventLoop.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/ReportPump.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -174,10 +175,10 @@ void pumpUntil(const std::function<bool()>& done, Clock::time_point deadline,
 }
 
 // The processor time this process's threads have used, in milliseconds: this (the UI) thread,
-// the devices' readers, and the rest (the report I/O thread above all). Where the time goes
-// shows where a reader that falls behind spends it.
+// the devices' readers, the report I/O thread, and the rest. Where the time goes shows where a
+// reader that falls behind spends it.
 std::string threadTimes() {
-    long long ui = 0, readers = 0, rest = 0;
+    long long ui = 0, readers = 0, io = 0, rest = 0;
     const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
     DIR* tasks = ::opendir("/proc/self/task");
     while (const dirent* task = tasks ? ::readdir(tasks) : nullptr) {
@@ -197,17 +198,21 @@ std::string threadTimes() {
                         &system) != 2)
             continue;
         const long long ms = static_cast<long long>(user + system) * 1000 / ticksPerSecond;
+        const std::string name(open + 1, close);
         if (std::atoi(task->d_name) == ::getpid())
             ui += ms;
-        else if (std::string(open + 1, close).starts_with("THidDeviceRead"))
+        else if (name.starts_with("THidDeviceRead"))
             readers += ms;
+        else if (name == platform::ReportPump::kThreadName)
+            io += ms;
         else
             rest += ms;
     }
     if (tasks)
         ::closedir(tasks);
     return "CPU " + std::to_string(ui) + " ms on the UI thread, " + std::to_string(readers) +
-           " ms on the reader, " + std::to_string(rest) + " ms on the I/O thread and others";
+           " ms on the reader, " + std::to_string(io) + " ms on the I/O thread, " +
+           std::to_string(rest) + " ms on others";
 }
 
 // The HID layer as the window uses it: the locator checked out of a controller, its reports
