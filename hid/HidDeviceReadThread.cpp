@@ -205,13 +205,14 @@ std::size_t THidDeviceReadThread::HandOverFinished() {
     return handedOver;
 }
 
-// Several reports in one hand-over, or one soon after the last, mean a stream. The pause is not
+// Judged by the rate of what was handed over, not by its count: a pause gathers several reports
+// at any rate, and counting them would keep a slow stream gathering for good. The pause is not
 // alertable, so the reports arriving in it wait as finished reads instead of waking the reader.
 void THidDeviceReadThread::GatherWhileStreaming(std::size_t HandedOver) {
     if (HandedOver == 0)
         return;
     const auto now = std::chrono::steady_clock::now();
-    const bool streaming = HandedOver > 1 || now - FLastHandOver < StreamGatherTime / 2;
+    const bool streaming = now - FLastHandOver < StreamingGap * static_cast<long>(HandedOver);
     FLastHandOver = now;
     if (streaming && !Terminated())
         SleepEx(static_cast<DWORD>(StreamGatherTime.count() / 1000), FALSE);
