@@ -14,8 +14,9 @@
 //                   nanoseconds (both big-endian), 0xFF after
 //
 // Prints "created" once the kernel has the device and "destroyed" when it is gone (after how
-// many stream reports it sent, with --flood, in what time, and how often it fell behind its
-// timetable); SIGTERM destroys it too. Exits 0 then, 2 on a bad option, 1 when uhid fails.
+// many stream reports it sent, with --flood, in what time, how often it fell behind its
+// timetable, and the most it sent in one go catching up); SIGTERM destroys it too. Exits 0 then, 2
+// on a bad option, 1 when uhid fails.
 
 #include "platform/sources/SimDeviceBehaviour.h"
 
@@ -176,8 +177,10 @@ private:
             return false;
         destroyed_ = true;
         if (options_.floodCount > 0)
-            std::printf("sent %ld of %ld stream reports in %lld ms, fell behind %ld times\n",
-                        floodSent_, options_.floodCount, floodMilliseconds(), floodRestarts_);
+            std::printf("sent %ld of %ld stream reports in %lld ms, fell behind %ld times, at "
+                        "most %ld in one go\n",
+                        floodSent_, options_.floodCount, floodMilliseconds(), floodRestarts_,
+                        floodLongestBurst_);
         std::printf("destroyed\n");
         std::fflush(stdout);
         return true;
@@ -275,6 +278,9 @@ private:
             floodSentAtStart_ = floodSent_;
             ++floodRestarts_;
         }
+        // A late wake-up sends what fell due meanwhile back to back: a burst no USB device
+        // sends, which a reader must take in at once.
+        const long sentBefore = floodSent_;
         while (flooding_ && nextFloodDue() <= now) {
             Report report(platform::SimLocatorReportLength, 0xFF);
             report[0] = 0;
@@ -290,6 +296,7 @@ private:
             if (++floodSent_ == options_.floodCount)
                 flooding_ = false;
         }
+        floodLongestBurst_ = std::max(floodLongestBurst_, floodSent_ - sentBefore);
     }
 
     static void putBigEndian(std::uint64_t value, int bytes, std::uint8_t* to) {
@@ -324,6 +331,7 @@ private:
     long floodSent_ = 0;
     long floodSentAtStart_ = 0;
     long floodRestarts_ = 0;
+    long floodLongestBurst_ = 0;
     Clock::time_point floodStart_;
     Clock::time_point floodFirst_; // the stream's first and latest report
     Clock::time_point floodLast_;
